@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+
+class TClientDataSet;
+
+// Links a dataset to data-aware controls and reports its state.
+class TDataSource : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum State { dsInactive = 0, dsBrowse = 1, dsEdit = 2 };
+    using NotifyEvent = std::function<void(QObject *sender)>;
+
+    explicit TDataSource(QObject *owner = nullptr);
+
+    TClientDataSet *DataSet() const { return m_dataSet; }
+    void SetDataSet(TClientDataSet *dataSet);
+    State state() const;
+
+    // Fired on open, close, edit, post and cancel of the dataset.
+    NotifyEvent OnStateChange;
+
+Q_SIGNALS:
+    void dataSetReplaced(); // SetDataSet pointed it elsewhere
+
+private:
+    TClientDataSet *m_dataSet = nullptr;
+    QMetaObject::Connection m_connection;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Field.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <vector>
+
+// Serialised content of a dataset, as it travels between server and client:
+//   {"fields":[{"name":"IDCHECK","type":"fixedstring","size":1},...],
+//    "rows":[["N",1.5,null,"2026-01-05T08:00:00"],...]}
+// Values in memory: QString for (fixed)strings, double for floats, QDateTime
+// for date-times, an invalid QVariant for null.
+struct PacketField
+{
+    QString name;
+    TFieldType type = TFieldType::String;
+    int size = 0;
+    bool operator==(const PacketField &) const = default;
+};
+
+using PacketRow = std::vector<QVariant>;
+
+struct DataPacket
+{
+    QList<PacketField> fields;
+    std::vector<PacketRow> rows;
+
+    int indexOf(const QString &fieldName) const;
+    QJsonObject toJson() const;
+    // Raises EDatabaseError naming the field or row at fault.
+    static DataPacket fromJson(const QJsonValue &json);
+};
+
+// Change log: {"fields":[...],"changes":[{"op":"update","before":[...],"after":[...]}]}
+struct ChangeRecord
+{
+    enum class Op { Insert, Update, Delete };
+    Op op = Op::Update;
+    PacketRow before; // empty for Insert
+    PacketRow after;  // empty for Delete
+};
+
+struct ChangeLogPacket
+{
+    QList<PacketField> fields;
+    std::vector<ChangeRecord> changes;
+
+    QJsonObject toJson() const;
+    static ChangeLogPacket fromJson(const QJsonValue &json);
+};
+
+// JSON <-> value of one field type; raise EDatabaseError when it does not fit.
+QJsonValue packetValueToJson(const QVariant &value, TFieldType type);
+QVariant packetValueFromJson(const QJsonValue &json, TFieldType type, int size, const QString &fieldName);
