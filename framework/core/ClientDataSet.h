@@ -42,6 +42,7 @@ public:
     // value that does not fit, is refused and the previous content is kept.
     void SetData(const QJsonValue &packet);
     void SetData(const DataPacket &packet);
+    void SetData(DataPacket &&packet);
     DataPacket Data() const;          // all rows (ignores the filter), extra packet fields included
     QJsonObject DataJson() const { return Data().toJson(); }
     ChangeLogPacket Delta() const;    // rows changed since SetData, each once: original and latest values
@@ -51,12 +52,15 @@ public:
 
     bool Active() const { return m_state != State::Inactive; }
     void SetActive(bool active);
-    void Open();   // with no data yet: an empty dataset of the declared fields
-    void Close();
+    void Open();   // an empty dataset of the declared fields (like SetData of no rows)
+    void Close();  // drops the rows and the change log
     State state() const { return m_state; }
     bool IsEmpty() const;             // a closed dataset counts as empty
 
     // Cursor over the visible (filtered) rows. Every move runs AfterScroll.
+    // Moving while in edit state posts first. First on an empty dataset, like
+    // SetData, runs AfterScroll once for the empty position; Next at the last
+    // row (Prior at the first) only sets Eof (Bof) and runs nothing. Last sets Eof.
     void First();
     void Last();
     void Next();
@@ -67,15 +71,23 @@ public:
     void SetRecNo(int recNo);
     int RecordCount() const;          // visible rows
     bool Locate(const QStringList &fieldNames, const QVariantList &values);
+    bool Locate(const QString &fieldName, const QVariant &value)
+    {
+        return Locate(QStringList{fieldName}, QVariantList{value});
+    }
 
     void Edit();   // raises when inactive, empty, or read-only
-    void Post();   // runs AfterPost
+    void Post();   // runs AfterPost; nothing outside edit state
     void Cancel();
+    void CheckBrowseMode(); // posts a pending edit
 
     bool ReadOnly = false;
 
+    // Filter text over the declared fields. Changing what is shown (the text
+    // while filtering, or the switch while a text is set) posts a pending edit
+    // and moves to the first visible row, running AfterScroll.
     QString Filter() const { return m_filterText; }
-    void SetFilter(const QString &text);  // parsed once; raises EDatabaseError naming the position
+    void SetFilter(const QString &text);  // parsed once; raises EDatabaseError naming the position or an unknown field
     bool Filtered() const { return m_filtered; }
     void SetFiltered(bool on);
 
@@ -94,6 +106,8 @@ public:
     // AfterScroll (grids paint row by row this way); restore with the returned token.
     int setActiveRecordForRead(int visibleRow);
     void restoreActiveRecord(int token);
+    // Field index among the declared fields, -1 when absent (case-insensitive).
+    int fieldIndex(const QString &name) const;
 
     // Internal, used by TField.
     QVariant currentValue(int fieldIndex) const;
@@ -101,8 +115,9 @@ public:
     void setCurrentValue(int fieldIndex, const QVariant &value);
 
 Q_SIGNALS:
-    // Notifications for data-aware controls; held back while controls are disabled
-    // and replaced by one dataSetChanged when they are enabled again.
+    // Notifications for data-aware controls. dataSetChanged, recordChanged and
+    // cursorMoved are held back while controls are disabled and replaced by one
+    // dataSetChanged when they are enabled again; stateChanged is always sent.
     void stateChanged();          // Inactive/Browse/Edit changed (open, close, edit, post, cancel)
     void dataSetChanged();        // rows replaced, filtered, opened or closed
     void recordChanged(int visibleRow);
@@ -114,6 +129,10 @@ private:
     void moveTo(int visibleRow);
     void rebuildVisible();
     void notifyDataSet();
+    void checkActive() const;
+    void setDataImpl(DataPacket &&packet);
+    void repositionAfterFilter();
+    bool filterActive() const;
 
     std::vector<std::unique_ptr<TField>> m_fields;
     std::unique_ptr<Impl> d;

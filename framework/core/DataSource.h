@@ -20,7 +20,8 @@ public:
     void SetDataSet(TClientDataSet *dataSet);
     State state() const;
 
-    // Fired on open, close, edit, post and cancel of the dataset.
+    // Fired on open, close, edit, post and cancel of the dataset (and when
+    // SetDataSet changes the state seen).
     NotifyEvent OnStateChange;
 
 Q_SIGNALS:
@@ -29,4 +30,5 @@ Q_SIGNALS:
 private:
     TClientDataSet *m_dataSet = nullptr;
     QMetaObject::Connection m_connection;
+    QMetaObject::Connection m_destroyedConnection;
 };

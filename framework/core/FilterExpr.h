@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The dataset's filter language: field names, 'string' literals ('' escapes a
 // quote), numbers, = <> < > <= >=, AND, OR, NOT, parentheses, IS [NOT] NULL.
@@ -20,6 +21,8 @@ public:
     QStringList fieldNames() const;
     // value(i) is the value of fieldNames()[i] in the row being tested.
     bool evaluate(const std::function<QVariant(int fieldNo)> &value) const;
+    // Fast path for datasets: fieldNames()[i] is row[columns[i]] (-1: null).
+    bool evaluateRow(const std::vector<QVariant> &row, const std::vector<int> &columns) const;
 
     ~FilterExpr();
 

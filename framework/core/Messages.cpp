@@ -1,0 +1,16 @@
+#include "Messages.h"
+
+TMessages::TMessages(QObject *owner)
+    : QObject(owner)
+{
+}
+
+QString TMessages::Msg(const QString &key) const
+{
+    for (const QString &line : Messages) {
+        const qsizetype bar = line.indexOf(QLatin1Char('|'));
+        if (bar >= 0 && QStringView(line).left(bar) == key)
+            return line.mid(bar + 1);
+    }
+    return key;
+}
