@@ -1,0 +1,43 @@
+#pragma once
+
+#include "ClientDataSet.h"
+#include "DataSource.h"
+
+#include "SpeedButton.h"
+
+#include <QPointer>
+
+
+// Lookup button beside an edit (flat, 21x21). Pressing it with a DataSource:
+// OnBeforePesq(sender, flag) first (an exception there ends the press: no
+// list); then a modal list of the dataset's visible rows under Title (visible
+// fields as columns, labels as titles; typing filters the rows); Enter or a
+// double click picks: that row becomes the dataset's current row and
+// OnAfterPesq runs; Escape cancels (cursor unchanged, OnAfterPesq not run).
+// Without a DataSource it is a plain button: pressing runs OnClick only.
+class VORWIDGETS_EXPORT TBtnPesquisa : public TSpeedButton
+{
+    Q_OBJECT
+
+public:
+    explicit TBtnPesquisa(QWidget *parent = nullptr);
+
+    QWidget *Associate() const { return m_associate; }
+    void SetAssociate(QWidget *control) { m_associate = control; }
+    QString Title() const { return m_title; }
+    void SetTitle(const QString &title) { m_title = title; }
+    TDataSource *DataSource() const { return m_dataSource; }
+    void SetDataSource(TDataSource *dataSource) { m_dataSource = dataSource; }
+
+    // Flag handed to OnBeforePesq: true; whatever the handler leaves is ignored.
+    std::function<void(QObject *sender, bool &flag)> OnBeforePesq;
+    TNotifyEvent OnAfterPesq;
+
+    // The whole press (what a click runs); true when a row was picked.
+    bool Execute();
+
+private:
+    QPointer<QWidget> m_associate;
+    QString m_title;
+    QPointer<TDataSource> m_dataSource;
+};

@@ -1,0 +1,1 @@
+#include "DBGrid.h"

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Events.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+
+class QWidget;
+
+// Enter/exit events of a control, as the family knows them: they follow the
+// form's active control, not the window system's focus. Moving between two
+// controls of one form runs, in order, OnExit of every control/panel left
+// (innermost first) and OnEnter of every one entered (outermost first). Focus
+// going to another window (a message box, another MDI child) and coming back
+// runs nothing.
+// An exception in an exit handler refuses the move: focus stays where the
+// handler's clean-up put it, or returns to the control left, and that return
+// runs no OnEnter.
+class VORWIDGETS_EXPORT FocusEvents
+{
+public:
+    virtual ~FocusEvents();
+    TNotifyEvent OnEnter;
+    TNotifyEvent OnExit;
+};
+
+// Watches QApplication::focusChanged and runs the handlers above. One per
+// application; the controls start it on construction.
+class VORWIDGETS_EXPORT FocusTracker final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static FocusTracker *instance();
+
+    // The control of the given form (or window) that last had the focus.
+    QWidget *activeControlOf(QWidget *form) const;
+    // True while enter/exit handlers are running.
+    bool busy() const { return m_busy; }
+
+private:
+    FocusTracker();
+    void onFocusChanged(QWidget *old, QWidget *now);
+    void transition(QWidget *scope, QWidget *from, QWidget *to, int depth);
+
+    QHash<QWidget *, QPointer<QWidget>> m_last;  // form/window -> last focused control
+    bool m_busy = false;
+};
+
+// The form (TForm) or window a control belongs to, for the tracking above.
+VORWIDGETS_EXPORT QWidget *focusScopeOf(QWidget *widget);

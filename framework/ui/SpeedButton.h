@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Events.h"
+
+#include <QPixmap>
+#include <QToolButton>
+
+// Flat tool button that never takes the focus (so pressing it does not move
+// the active control). Glyph: a bitmap whose bottom-left pixel colour (olive
+// in the family's pictures) is transparent; with NumGlyphs 2 the right half is
+// the disabled image.
+class VORWIDGETS_EXPORT TSpeedButton : public QToolButton
+{
+    Q_OBJECT
+
+public:
+    explicit TSpeedButton(QWidget *parent = nullptr);
+
+    bool Enabled() const { return isEnabled(); }
+    void SetEnabled(bool enabled) { setEnabled(enabled); }
+    QString Hint() const { return toolTip(); }
+    void SetHint(const QString &hint) { setToolTip(hint); }
+    QString Caption() const { return text(); }
+    void SetCaption(const QString &caption);
+    const QPixmap &Glyph() const { return m_glyph; }
+    void SetGlyph(const QPixmap &glyph, int numGlyphs = 1);
+    bool Visible() const { return isVisible(); }
+    void SetVisible(bool visible) { setVisible(visible); }
+    void Click();                    // as if pressed: runs OnClick when enabled
+
+    TNotifyEvent OnClick;
+
+private:
+    QPixmap m_glyph;
+};
