@@ -1,0 +1,113 @@
+#include "HttpTransport.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+namespace VorHttp {
+
+namespace {
+bool g_running = false;
+
+struct RunningFlag
+{
+    RunningFlag() { g_running = true; }
+    ~RunningFlag() { g_running = false; }
+};
+
+QString endpoint(const QUrl &url)
+{
+    return QStringLiteral("%1:%2").arg(url.host()).arg(url.port(80));
+}
+} // namespace
+
+bool exchangeRunning()
+{
+    return g_running;
+}
+
+QString secondsText(int milliseconds)
+{
+    const double seconds = milliseconds / 1000.0;
+    QString number = QString::number(seconds, 'f', milliseconds % 1000 == 0 ? 0 : (milliseconds % 100 == 0 ? 1 : 3));
+    number.replace(QLatin1Char('.'), QLatin1Char(','));
+    return number + (seconds < 2.0 ? QStringLiteral(" segundo") : QStringLiteral(" segundos"));
+}
+
+Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QUrl &url,
+                const QByteArray &jsonBody, const QString &bearerToken, int timeoutMs)
+{
+    Result result;
+    if (g_running) {
+        // A timer or paint handler tried to call the server while a call waits:
+        // nesting would interleave two screens' work, so it is refused.
+        result.outcome = Result::Outcome::Busy;
+        result.errorText = QStringLiteral("Já existe uma chamada ao servidor de aplicação em andamento; "
+                                          "aguarde o seu término e tente novamente.");
+        return result;
+    }
+    RunningFlag running;
+
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    if (!bearerToken.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + bearerToken.toUtf8());
+    // Plain HTTP/1.1; gzip is asked for and undone by the access manager itself.
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+
+    QNetworkReply *reply = manager.sendCustomRequest(request, verb, jsonBody);
+
+    bool timedOut = false;
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &loop, [&timedOut, reply] {
+            timedOut = true;
+            reply->abort();
+        });
+        timer.start(timeoutMs > 0 ? timeoutMs : 30000);
+        if (!reply->isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (timedOut) {
+        result.outcome = Result::Outcome::Timeout;
+        result.errorText = QStringLiteral("O servidor de aplicação não respondeu em %1.")
+                               .arg(secondsText(timeoutMs > 0 ? timeoutMs : 30000));
+    } else if (status.isValid() && status.toInt() > 0) {
+        result.outcome = Result::Outcome::Answered;
+        result.httpStatus = status.toInt();
+        result.body = reply->readAll();
+    } else {
+        switch (reply->error()) {
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::HostNotFoundError:
+        case QNetworkReply::RemoteHostClosedError:
+        case QNetworkReply::UnknownNetworkError:
+            result.outcome = Result::Outcome::ConnectionFailed;
+            result.errorText = QStringLiteral("Não foi possível conectar ao servidor de aplicação em %1.")
+                                   .arg(endpoint(url));
+            break;
+        case QNetworkReply::TimeoutError:
+            result.outcome = Result::Outcome::Timeout;
+            result.errorText = QStringLiteral("O servidor de aplicação não respondeu em %1.")
+                                   .arg(secondsText(timeoutMs > 0 ? timeoutMs : 30000));
+            break;
+        default:
+            result.outcome = Result::Outcome::NetworkError;
+            result.errorText = QStringLiteral("Falha na comunicação com o servidor de aplicação em %1 (%2).")
+                                   .arg(endpoint(url), reply->errorString());
+            break;
+        }
+    }
+    reply->deleteLater();
+    return result;
+}
+
+} // namespace VorHttp

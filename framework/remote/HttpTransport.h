@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+
+// One synchronous HTTP exchange, shared by the session login and the server
+// connection. The caller waits in a local event loop that excludes user input:
+// paint and timers (the busy window) keep running, nothing the user does
+// reaches the screens. Only one exchange may run at a time in the process.
+namespace VorHttp {
+
+struct Result
+{
+    enum class Outcome {
+        Answered,          // an HTTP status came back (any status)
+        Busy,              // another exchange is running: refused, never nested
+        ConnectionFailed,  // refused, unreachable, host not found
+        Timeout,           // no complete answer within the time limit
+        NetworkError       // any other transport failure
+    };
+    Outcome outcome = Outcome::NetworkError;
+    int httpStatus = 0;
+    QByteArray body;
+    QString errorText;     // a sentence for the user when outcome != Answered
+};
+
+Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QUrl &url,
+                const QByteArray &jsonBody, const QString &bearerToken, int timeoutMs);
+
+// True while an exchange is waiting for its answer.
+bool exchangeRunning();
+
+// "0,5 segundo", "30 segundos".
+QString secondsText(int milliseconds);
+
+} // namespace VorHttp

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
+class TNetConnection;
+
+// One positional argument of a remote call: a value, or a string passed by
+// reference that the call overwrites with what the server left in it.
+struct RemoteArg
+{
+    RemoteArg(const QString &text) : value(text) {}
+    RemoteArg(const char *text) : value(QString::fromUtf8(text)) {}
+    RemoteArg(const QJsonValue &json) : value(json) {}
+    RemoteArg(const QJsonObject &json) : value(json) {}
+    RemoteArg(const QJsonArray &json) : value(json) {}
+    RemoteArg(int number) : value(number) {}
+    RemoteArg(double number) : value(number) {}
+    RemoteArg(bool flag) : value(flag) {}
+    RemoteArg(QString *byRef) : ref(byRef) {}
+
+    QJsonValue value;
+    QString *ref = nullptr; // by-reference argument when set
+};
+
+// The application-server handle of a connection: methods are called by name.
+class TAppServer
+{
+public:
+    explicit TAppServer(TNetConnection &connection) : m_connection(connection) {}
+
+    // Runs the method and waits for it (see TNetConnection). Returns the
+    // result envelope for CheckResultServ:
+    //   success {"payload": P, "byref": [...]}  (by-reference args already written back)
+    //   failure {"error": {"code": N, "message": "..."}}
+    // With the connection's ThrowException set, a failure raises EVorError instead.
+    QJsonValue call(const QString &method, const QList<RemoteArg> &args = {});
+
+private:
+    TNetConnection &m_connection;
+};
+
+// Link to a remote module of the application server (JSON-RPC 2.0 over HTTP:
+// POST http://Host:Port/ServerName, bearer token of the host's session).
+// HTTP needs no standing link: opening only fixes host, port and module for
+// the calls that follow. A call waits in a local event loop that lets paint
+// and timers run but no user input through; a second call while one waits is
+// refused, never nested.
+class TNetConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    using ConnectEvent = std::function<void(QObject *sender)>;
+
+    // Transport failures reported by the connection itself (server errors
+    // carry the server's own codes).
+    enum ClientError {
+        ErrNotConfigured = -31000,
+        ErrConnectionFailed = -31001,
+        ErrTimeout = -31002,
+        ErrHttp = -31003,
+        ErrBadResponse = -31004,
+        ErrBusy = -31005,
+        ErrNetwork = -31006
+    };
+
+    explicit TNetConnection(QObject *owner = nullptr);
+    ~TNetConnection() override;
+
+    QString ServerName() const { return m_serverName; }
+    void SetServerName(const QString &name) { m_serverName = name; }
+    QString Host() const { return m_host; }
+    void SetHost(const QString &host) { m_host = host; }
+    int Port() const { return m_port; }
+    void SetPort(int port) { m_port = port; }
+    bool ThrowException() const { return m_throwException; }
+    void SetThrowException(bool on) { m_throwException = on; }
+
+    // Transfer time limit of one call, in milliseconds (default 30 000).
+    int timeoutMs() const { return m_timeoutMs; }
+    void setTimeoutMs(int milliseconds) { m_timeoutMs = milliseconds; }
+
+    // Runs just before the connection opens; typically sets Host and Port.
+    ConnectEvent BeforeConnect;
+
+    bool Connected() const { return m_connected; }
+    // true: runs BeforeConnect, then opens with the host, port and module then
+    // set (an empty host or a bad port leaves it closed; raises EVorError when
+    // ThrowException is set). false: drops the link.
+    void SetConnected(bool connected);
+    void Open() { SetConnected(true); }
+    void Close() { SetConnected(false); }
+
+    // The handle for calls; reading it while closed opens the connection
+    // first (BeforeConnect runs again).
+    TAppServer &AppServer();
+
+private:
+    friend class TAppServer;
+    QJsonValue failure(int code, const QString &message) const;
+
+    QString m_serverName;
+    QString m_host;
+    int m_port = 0;
+    bool m_throwException = true;
+    int m_timeoutMs = 30000;
+    bool m_connected = false;
+    // What the calls use: fixed when the connection opened.
+    QString m_openHost;
+    int m_openPort = 0;
+    QString m_openServerName;
+    int m_nextId = 1;
+    QNetworkAccessManager *m_manager = nullptr;
+    TAppServer m_appServer;
+};

@@ -1,0 +1,460 @@
+#include "FakeHttpServer.h"
+#include "WindowSystemInput.h"
+
+#include "Errors.h"
+#include "NetConnection.h"
+#include "Routines.h"
+#include "Services.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <QtTest>
+
+namespace {
+QByteArray rpcResult(const QJsonObject &request, const QJsonValue &result)
+{
+    return QJsonDocument(QJsonObject{{"jsonrpc", "2.0"}, {"id", request.value("id")}, {"result", result}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QByteArray rpcError(const QJsonObject &request, int code, const QString &message)
+{
+    return QJsonDocument(QJsonObject{{"jsonrpc", "2.0"},
+                                     {"id", request.value("id")},
+                                     {"error", QJsonObject{{"code", code}, {"message", message}}}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QJsonObject bodyOf(const FakeHttpServer::Request &request)
+{
+    return QJsonDocument::fromJson(request.body).object();
+}
+
+// A port nobody listens on.
+int closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const int port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+void pointAt(TNetConnection &connection, int port)
+{
+    connection.SetServerName("MOD.rdmTest");
+    connection.SetThrowException(false);
+    connection.BeforeConnect = [port](QObject *sender) {
+        auto *c = static_cast<TNetConnection *>(sender);
+        c->SetHost("127.0.0.1");
+        c->SetPort(port);
+    };
+}
+
+QString errorMessage(const QJsonValue &envelope)
+{
+    return envelope.toObject().value("error").toObject().value("message").toString();
+}
+
+int errorCode(const QJsonValue &envelope)
+{
+    return envelope.toObject().value("error").toObject().value("code").toInt();
+}
+
+class KeyCounter : public QObject
+{
+public:
+    int keys = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress)
+            ++keys;
+        return false;
+    }
+};
+
+// The application server program of this build, started on a free port with
+// its demo data. Skips when the program is not built.
+class RealServer
+{
+public:
+    bool start(QString *why)
+    {
+        const QString program = QStringLiteral(VOR_SERVER_BIN);
+        if (!QFile::exists(program)) {
+            *why = "vor01300-server is not built in this tree";
+            return false;
+        }
+        m_process.setProgram(program);
+        m_process.setArguments({"--database", "sqlite:" + m_dir.filePath("demo.sqlite"), "--demo",
+                                "--listen", "127.0.0.1:0"});
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start();
+        if (!m_process.waitForStarted(10000)) {
+            *why = "the server did not start";
+            return false;
+        }
+        QByteArray out;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 20000) {
+            m_process.waitForReadyRead(500);
+            out += m_process.readAllStandardOutput();
+            const QRegularExpressionMatch m =
+                QRegularExpression("listening on ([0-9.]+):([0-9]+)").match(QString::fromUtf8(out));
+            if (m.hasMatch()) {
+                host = m.captured(1);
+                port = m.captured(2).toInt();
+                return true;
+            }
+            if (m_process.state() == QProcess::NotRunning)
+                break;
+        }
+        *why = "the server did not report its address: " + QString::fromUtf8(out + m_process.readAllStandardError());
+        return false;
+    }
+    ~RealServer()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(10000))
+                m_process.kill();
+        }
+    }
+
+    QString host;
+    int port = 0;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+} // namespace
+
+class tst_NetConnection : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        setSessionToken("tok-123");
+        m_shown.clear();
+        setErrorPresenter([this](const QString &text) { m_shown.append(text); });
+    }
+
+    void callSendsPositionalParamsAndWritesBackByRef()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            const QJsonObject req = bodyOf(r);
+            QJsonArray params = req.value("params").toArray();
+            return FakeHttpServer::Response{
+                200, rpcResult(req, QJsonObject{{"payload", QJsonObject{{"rows", params.size()}}},
+                                                {"byref", QJsonArray{"'X','O''Y'", QJsonValue::Null}}})};
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        QString list = "'A'";
+        QString flag = "T";
+        const QJsonValue envelope = connection.AppServer().call(
+            "getAlgo", {QString("0001"), QString(), &list, QJsonObject{{"fields", QJsonArray()}}, &flag});
+
+        QCOMPARE(server.requests.size(), 1);
+        const FakeHttpServer::Request &sent = server.requests.first();
+        QCOMPARE(sent.method, QByteArray("POST"));
+        QCOMPARE(sent.path, QByteArray("/MOD.rdmTest"));
+        QCOMPARE(sent.headers.value("authorization"), QByteArray("Bearer tok-123"));
+        const QJsonObject req = bodyOf(sent);
+        QCOMPARE(req.value("jsonrpc").toString(), QString("2.0"));
+        QCOMPARE(req.value("method").toString(), QString("getAlgo"));
+        const QJsonArray params = req.value("params").toArray();
+        QCOMPARE(params.size(), 5);
+        QCOMPARE(params.at(0).toString(), QString("0001"));
+        QCOMPARE(params.at(1).toString(), QString(""));
+        QCOMPARE(params.at(2).toString(), QString("'A'"));
+        QVERIFY(params.at(3).isObject());
+        QCOMPARE(params.at(4).toString(), QString("T"));
+
+        QCOMPARE(list, QString("'X','O''Y'"));
+        QCOMPARE(flag, QString(""));
+        QCOMPARE(CheckResultServ(envelope, true, 0).toObject().value("rows").toInt(), 5);
+        QVERIFY(m_shown.isEmpty());
+    }
+
+    void serverErrorBecomesFailureEnvelope()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            return FakeHttpServer::Response{200, rpcError(bodyOf(r), -32602, "Código de situação inválido.")};
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        QString byRef = "keep";
+        const QJsonValue envelope = connection.AppServer().call("getX", {&byRef});
+        QCOMPARE(errorCode(envelope), -32602);
+        QCOMPARE(errorMessage(envelope), QString("Código de situação inválido."));
+        QCOMPARE(byRef, QString("keep"));
+        QVERIFY_THROWS_EXCEPTION(EAbort, CheckResultServ(envelope, true, 0));
+        QCOMPARE(m_shown, QStringList{"Código de situação inválido."});
+
+        connection.SetThrowException(true);
+        try {
+            connection.AppServer().call("getX", {});
+            QFAIL("no exception");
+        } catch (const EVorError &e) {
+            QCOMPARE(e.message(), QString("Código de situação inválido."));
+        }
+    }
+
+    void transportFailures_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("http 500") << 500 << QByteArray("oops") << int(TNetConnection::ErrHttp)
+                                  << "O servidor de aplicação respondeu com o erro HTTP 500.";
+        QTest::newRow("401 without body") << 401 << QByteArray() << int(TNetConnection::ErrHttp)
+                                          << "A sessão com o servidor de aplicação não é válida; entre novamente no sistema.";
+        QTest::newRow("bad json") << 200 << QByteArray("{\"jsonrpc\":") << int(TNetConnection::ErrBadResponse)
+                                  << "O servidor de aplicação enviou uma resposta inválida à chamada de getX.";
+        QTest::newRow("not json-rpc") << 200 << QByteArray("[1,2]") << int(TNetConnection::ErrBadResponse)
+                                      << "O servidor de aplicação enviou uma resposta inválida à chamada de getX.";
+    }
+
+    void transportFailures()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        FakeHttpServer server([&](const FakeHttpServer::Request &) {
+            return FakeHttpServer::Response{status, body, "text/plain"};
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        const QJsonValue envelope = connection.AppServer().call("getX", {});
+        QCOMPARE(errorCode(envelope), code);
+        QCOMPARE(errorMessage(envelope), message);
+    }
+
+    void connectionRefused()
+    {
+        const int port = closedPort();
+        TNetConnection connection;
+        pointAt(connection, port);
+        const QJsonValue envelope = connection.AppServer().call("getX", {});
+        QCOMPARE(errorCode(envelope), int(TNetConnection::ErrConnectionFailed));
+        QCOMPARE(errorMessage(envelope),
+                 QString("Não foi possível conectar ao servidor de aplicação em 127.0.0.1:%1.").arg(port));
+
+        connection.SetThrowException(true);
+        QVERIFY_THROWS_EXCEPTION(EVorError, connection.AppServer().call("getX", {}));
+    }
+
+    void timeoutEndsTheCall()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &) {
+            FakeHttpServer::Response r;
+            r.never = true;
+            return r;
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        connection.setTimeoutMs(500);
+        const QJsonValue envelope = connection.AppServer().call("getX", {});
+        QCOMPARE(errorCode(envelope), int(TNetConnection::ErrTimeout));
+        QCOMPARE(errorMessage(envelope), QString("O servidor de aplicação não respondeu em 0,5 segundo."));
+        QCOMPARE(server.requests.size(), 1);
+    }
+
+    void timersRunButUserInputWaitsDuringACall()
+    {
+        QWindow window;
+        window.resize(100, 100);
+        window.show();
+        KeyCounter counter;
+        window.installEventFilter(&counter);
+
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            FakeHttpServer::Response response{200, rpcResult(bodyOf(r), QJsonObject{{"payload", 1}})};
+            response.delayMs = 400;
+            return response;
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+
+        bool timerRan = false;
+        int keysSeenDuringCall = -1;
+        QTimer::singleShot(50, &window, [&] {
+            timerRan = true;
+            QWindowSystemInterface::handleKeyEvent<QWindowSystemInterface::AsynchronousDelivery>(
+                &window, QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+        });
+        QTimer::singleShot(250, &window, [&] { keysSeenDuringCall = counter.keys; });
+
+        const QJsonValue envelope = connection.AppServer().call("getX", {});
+        QCOMPARE(envelope.toObject().value("payload").toInt(), 1);
+        QVERIFY(timerRan);
+        QCOMPARE(keysSeenDuringCall, 0);
+        QCOMPARE(counter.keys, 0);
+        // Once the call is over, the key the user pressed arrives.
+        QTRY_COMPARE(counter.keys, 1);
+    }
+
+    void aSecondCallWhileOneWaitsIsRefused()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            FakeHttpServer::Response response{200, rpcResult(bodyOf(r), QJsonObject{{"payload", "outer"}})};
+            response.delayMs = 300;
+            return response;
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        TNetConnection other;
+        pointAt(other, server.serverPort());
+
+        QJsonValue inner;
+        QJsonValue innerOther;
+        QTimer::singleShot(50, &connection, [&] {
+            inner = connection.AppServer().call("getY", {});
+            innerOther = other.AppServer().call("getY", {});
+        });
+        const QJsonValue outer = connection.AppServer().call("getX", {});
+        QCOMPARE(outer.toObject().value("payload").toString(), QString("outer"));
+        QCOMPARE(errorCode(inner), int(TNetConnection::ErrBusy));
+        QVERIFY(errorMessage(inner).contains("em andamento"));
+        QCOMPARE(errorCode(innerOther), int(TNetConnection::ErrBusy));
+        QCOMPARE(server.requests.size(), 1);
+    }
+
+    void beforeConnectRunsOnEveryOpen()
+    {
+        FakeHttpServer first([](const FakeHttpServer::Request &r) {
+            return FakeHttpServer::Response{200, rpcResult(bodyOf(r), QJsonObject{{"payload", "first"}})};
+        });
+        FakeHttpServer second([](const FakeHttpServer::Request &r) {
+            return FakeHttpServer::Response{200, rpcResult(bodyOf(r), QJsonObject{{"payload", "second"}})};
+        });
+        setWebURL("127.0.0.1");
+        setWebPort(first.serverPort());
+
+        TNetConnection connection;
+        connection.SetServerName("MOD.rdmTest");
+        connection.SetThrowException(false);
+        int runs = 0;
+        connection.BeforeConnect = [&runs](QObject *sender) {
+            ++runs;
+            auto *c = static_cast<TNetConnection *>(sender);
+            c->SetHost(WebURL());
+            c->SetPort(WebPort());
+        };
+
+        connection.SetConnected(true);
+        QVERIFY(connection.Connected());
+        QCOMPARE(runs, 1);
+        QCOMPARE(CheckResultServ(connection.AppServer().call("getX", {})).toString(), QString("first"));
+        QCOMPARE(runs, 1);
+
+        connection.SetConnected(false);
+        QVERIFY(!connection.Connected());
+        setWebPort(second.serverPort());
+        // Reading the handle while closed opens again, with host and port read afresh.
+        QCOMPARE(CheckResultServ(connection.AppServer().call("getX", {})).toString(), QString("second"));
+        QCOMPARE(runs, 2);
+        QVERIFY(connection.Connected());
+    }
+
+    void noAddressGivesAClearFailure()
+    {
+        TNetConnection connection;
+        connection.SetThrowException(false);
+        connection.SetConnected(true);
+        QVERIFY(!connection.Connected());
+        const QJsonValue envelope = connection.AppServer().call("getX", {});
+        QCOMPARE(errorCode(envelope), int(TNetConnection::ErrNotConfigured));
+        QCOMPARE(errorMessage(envelope), QString("O endereço do servidor de aplicação não foi informado."));
+        connection.SetThrowException(true);
+        QVERIFY_THROWS_EXCEPTION(EVorError, connection.SetConnected(true));
+    }
+
+    void loginAgainstAFakeSessionEndpoint()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            const QJsonObject req = bodyOf(r);
+            if (r.path == "/session" && req.value("password").toString() == "ok")
+                return FakeHttpServer::Response{200, R"({"token":"T1","operator":"ANA","name":"Ana Lima"})"};
+            return FakeHttpServer::Response{401, R"({"error":"nope"})"};
+        });
+        setSessionToken(QString());
+        setOperador(QString());
+        QString error;
+        QString name;
+        QVERIFY(!login("127.0.0.1", server.serverPort(), "ANA", "bad", &error));
+        QCOMPARE(error, QString("Operador ou senha inválidos."));
+        QCOMPARE(Operador(), QString());
+        QVERIFY(login("127.0.0.1", server.serverPort(), "ANA", "ok", &error, &name));
+        QCOMPARE(Operador(), QString("ANA"));
+        QCOMPARE(sessionToken(), QString("T1"));
+        QCOMPARE(name, QString("Ana Lima"));
+        QVERIFY(!login("127.0.0.1", closedPort(), "ANA", "ok", &error));
+        QVERIFY(error.startsWith("Não foi possível conectar"));
+    }
+
+    void realApplicationServer()
+    {
+        RealServer server;
+        QString why;
+        if (!server.start(&why))
+            QSKIP(qPrintable(why));
+
+        QString error;
+        QVERIFY(!login(server.host, server.port, "ANA", "wrong", &error));
+        QCOMPARE(error, QString("Operador ou senha inválidos."));
+        QVERIFY2(login(server.host, server.port, "ANA", "ana123", &error), qPrintable(error));
+        QCOMPARE(Operador(), QString("ANA"));
+
+        TNetConnection connection;
+        pointAt(connection, server.port);
+        connection.SetServerName("VOR01300.rdmConcAtivProje");
+
+        // By-reference arguments come back as the server leaves them.
+        QString itTrab = "", tItTrab = "T", oper = "", tOper = "T", situacao = "_A_C", status = "_A_N";
+        const QJsonValue filtered = connection.AppServer().call(
+            "getFiltroConcAtiv", {QString("9999"), QString("0000000000"), &itTrab, &tItTrab, &oper, &tOper,
+                                  &situacao, &status});
+        QVERIFY2(!filtered.toObject().contains("error"), qPrintable(errorMessage(filtered)));
+        QVERIFY(CheckResultServ(filtered).isObject());
+        QCOMPARE(tItTrab, QString("T"));
+        QCOMPARE(situacao, QString("_A_C"));
+
+        // A refusal of the server keeps its code and sentence.
+        const QJsonValue refused = connection.AppServer().call(
+            "getFiltroConcAtiv", {QString("9999"), QString("0000000000"), &itTrab, &tItTrab, &oper, &tOper,
+                                  QString(""), QString("_A_N")});
+        QCOMPARE(errorCode(refused), -32602);
+        QVERIFY(!errorMessage(refused).isEmpty());
+        QCOMPARE(errorCode(connection.AppServer().call("naoExiste", {})), -32601);
+
+        // Without the session's token the server refuses the call.
+        const QString token = sessionToken();
+        setSessionToken("not-a-token");
+        QCOMPARE(errorCode(connection.AppServer().call("getProjeto", {QString("0001"), QString(), QString("T")})),
+                 -32001);
+        setSessionToken(token);
+        logout();
+        QCOMPARE(sessionToken(), QString());
+    }
+
+private:
+    QStringList m_shown;
+};
+
+QTEST_MAIN(tst_NetConnection)
+#include "tst_netconnection.moc"
