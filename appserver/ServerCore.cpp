@@ -1,0 +1,302 @@
+#include "ServerCore.h"
+
+#include "Contract.h"
+#include "Database.h"
+#include "RpcError.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutex>
+#include <cstdio>
+
+namespace {
+
+QByteArray json(const QJsonObject &o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+CoreResponse jsonResponse(int status, const QJsonObject &o)
+{
+    CoreResponse r;
+    r.status = status;
+    r.body = json(o);
+    return r;
+}
+
+CoreResponse httpError(int status, const QString &message)
+{
+    return jsonResponse(status, QJsonObject{{QStringLiteral("error"), message}});
+}
+
+QJsonObject rpcError(const QJsonValue &id, RpcCode code, const QString &message)
+{
+    return QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                       {QStringLiteral("id"), id},
+                       {QStringLiteral("error"),
+                        QJsonObject{{QStringLiteral("code"), int(code)}, {QStringLiteral("message"), message}}}};
+}
+
+const QString kBadLogin = QStringLiteral("Operador ou senha inválidos.");
+const QString kDbFailure = QStringLiteral("Não foi possível acessar o banco de dados. Tente novamente.");
+
+// Big packets are logged by their size only.
+QJsonValue paramsForLog(const QJsonValue &params)
+{
+    if (!params.isArray())
+        return params;
+    QJsonArray out;
+    for (const QJsonValue &v : params.toArray()) {
+        if (v.isObject()) {
+            const QJsonObject o = v.toObject();
+            out.append(QJsonObject{{QStringLiteral("packet"), true},
+                                   {QStringLiteral("changes"), o.value(QStringLiteral("changes")).toArray().size()},
+                                   {QStringLiteral("rows"), o.value(QStringLiteral("rows")).toArray().size()}});
+        } else if (v.isString() && v.toString().size() > 200) {
+            out.append(QString(v.toString().left(200) + QStringLiteral("…")));
+        } else {
+            out.append(v);
+        }
+    }
+    return out;
+}
+
+QByteArray bearerToken(const QByteArray &authorization)
+{
+    const QByteArray prefix = "Bearer ";
+    if (!authorization.startsWith(prefix))
+        return {};
+    return authorization.mid(prefix.size()).trimmed();
+}
+
+} // namespace
+
+void writeLogLineToStderr(const QByteArray &line)
+{
+    static QMutex mutex;
+    QMutexLocker lock(&mutex);
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+ServerCore::ServerCore(Database &db, SessionStore &sessions, LogSink log, Service::Clock clock)
+    : m_db(db), m_sessions(sessions), m_log(std::move(log)), m_service(db, std::move(clock)),
+      m_dummyHash(Passwords::hash(QStringLiteral("not a password")))
+{
+    if (!m_log)
+        m_log = writeLogLineToStderr;
+}
+
+void ServerCore::log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
+                     const QJsonValue &outcome)
+{
+    QJsonObject line{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                     {QStringLiteral("operator"), operatorCode.isEmpty() ? QJsonValue() : QJsonValue(operatorCode)},
+                     {QStringLiteral("method"), method},
+                     {QStringLiteral("params"), paramsForLog(params)},
+                     {QStringLiteral("ms"), ms},
+                     {QStringLiteral("outcome"), outcome}};
+    m_log(json(line));
+}
+
+CoreResponse ServerCore::handle(const CoreRequest &request)
+{
+    if (request.body.size() > kMaxBody)
+        return httpError(413, QStringLiteral("A requisição excede o tamanho máximo de 16 MiB."));
+    const QByteArray rpcPath = "/" + QByteArray(kContractModuleName);
+    if (request.path == "/session") {
+        if (request.method == "POST")
+            return login(request);
+        if (request.method == "DELETE")
+            return logout(request);
+        return httpError(405, QStringLiteral("Método HTTP não permitido."));
+    }
+    if (request.path == rpcPath) {
+        if (request.method == "POST")
+            return rpc(request);
+        return httpError(405, QStringLiteral("Método HTTP não permitido."));
+    }
+    return httpError(404, QStringLiteral("Recurso inexistente."));
+}
+
+CoreResponse ServerCore::login(const CoreRequest &request)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QJsonDocument doc = QJsonDocument::fromJson(request.body);
+    const QJsonObject body = doc.object();
+    const QJsonValue opValue = body.value(QStringLiteral("operator"));
+    const QJsonValue pwValue = body.value(QStringLiteral("password"));
+    const QJsonValue method = QStringLiteral("POST /session");
+    if (!doc.isObject() || !opValue.isString() || !pwValue.isString()) {
+        log(QString(), method, QJsonValue(), timer.elapsed(), 400);
+        return httpError(400, QStringLiteral("Informe operador e senha."));
+    }
+    const QString code = opValue.toString();
+    const QJsonObject logParams{{QStringLiteral("operator"), code}};
+    QString name, stored;
+    try {
+        if (code.size() <= 12) {
+            Sql q(m_db.connection(), QStringLiteral("SELECT NMOPERADOR, DSSENHAHASH FROM OPERADOR"
+                                                    " WHERE CDOPERADOR = CAST(:OP AS VARCHAR(12))"));
+            q.bind(QStringLiteral(":OP"), code).exec();
+            if (q.next()) {
+                name = q.text(0);
+                stored = q.text(1);
+            }
+        }
+    } catch (const DbError &e) {
+        log(QString(), method, QJsonArray{logParams, QString::fromUtf8(e.what())}, timer.elapsed(), 500);
+        return httpError(500, kDbFailure);
+    }
+    const bool known = !stored.isEmpty();
+    const bool ok = Passwords::verify(pwValue.toString(), known ? stored : m_dummyHash) && known;
+    if (!ok) {
+        log(QString(), method, logParams, timer.elapsed(), 401);
+        return httpError(401, kBadLogin);
+    }
+    const QByteArray token = m_sessions.open(code);
+    log(code, method, logParams, timer.elapsed(), QStringLiteral("ok"));
+    return jsonResponse(200, QJsonObject{{QStringLiteral("token"), QString::fromLatin1(token)},
+                                         {QStringLiteral("operator"), code},
+                                         {QStringLiteral("name"), name}});
+}
+
+CoreResponse ServerCore::logout(const CoreRequest &request)
+{
+    const QByteArray token = bearerToken(request.authorization);
+    const std::optional<QString> op = token.isEmpty() ? std::nullopt : m_sessions.touch(token);
+    const QJsonValue method = QStringLiteral("DELETE /session");
+    if (!op) {
+        log(QString(), method, QJsonValue(), 0, 401);
+        return httpError(401, QStringLiteral("Sessão inexistente ou expirada."));
+    }
+    m_sessions.close(token);
+    log(*op, method, QJsonValue(), 0, QStringLiteral("ok"));
+    CoreResponse r;
+    r.status = 204;
+    return r;
+}
+
+CoreResponse ServerCore::rpc(const CoreRequest &request)
+{
+    QJsonParseError error{};
+    QJsonDocument doc = QJsonDocument::fromJson(request.body, &error);
+    if (error.error != QJsonParseError::NoError) {
+        // A lone scalar is valid JSON but not a request.
+        const QJsonDocument wrapped = QJsonDocument::fromJson("[" + request.body + "]", &error);
+        const bool scalar = error.error == QJsonParseError::NoError && wrapped.array().size() == 1;
+        log(QString(), QJsonValue(), QJsonValue(), 0, int(scalar ? RpcCode::InvalidRequest : RpcCode::ParseError));
+        return jsonResponse(200, scalar ? rpcError(QJsonValue(), RpcCode::InvalidRequest, QStringLiteral("Requisição inválida."))
+                                        : rpcError(QJsonValue(), RpcCode::ParseError,
+                                                   QStringLiteral("A requisição não é um JSON válido.")));
+    }
+    const QByteArray token = bearerToken(request.authorization);
+    const std::optional<QString> op = token.isEmpty() ? std::nullopt : m_sessions.touch(token);
+
+    if (doc.isArray()) {
+        const QJsonArray batch = doc.array();
+        if (batch.isEmpty()) {
+            log(op.value_or(QString()), QJsonValue(), QJsonValue(), 0, int(RpcCode::InvalidRequest));
+            return jsonResponse(200, rpcError(QJsonValue(), RpcCode::InvalidRequest,
+                                              QStringLiteral("Requisição inválida: lote vazio.")));
+        }
+        QJsonArray replies;
+        for (const QJsonValue &item : batch) {
+            const QJsonObject reply = call(item, op);
+            if (!reply.isEmpty())
+                replies.append(reply);
+        }
+        if (replies.isEmpty())
+            return CoreResponse{204, {}, {}};
+        CoreResponse r;
+        r.body = QJsonDocument(replies).toJson(QJsonDocument::Compact);
+        return r;
+    }
+    const QJsonObject reply = call(doc.object(), op);
+    if (reply.isEmpty())
+        return CoreResponse{204, {}, {}};
+    return jsonResponse(200, reply);
+}
+
+QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional<QString> &operatorCode)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QString who = operatorCode.value_or(QString());
+    if (!requestValue.isObject()) {
+        log(who, QJsonValue(), QJsonValue(), 0, int(RpcCode::InvalidRequest));
+        return rpcError(QJsonValue(), RpcCode::InvalidRequest, QStringLiteral("Requisição inválida."));
+    }
+    const QJsonObject request = requestValue.toObject();
+    const QJsonValue idValue = request.value(QStringLiteral("id"));
+    const bool notification = idValue.isUndefined();
+    const bool idOk = notification || idValue.isString() || idValue.isDouble() || idValue.isNull();
+    const QJsonValue id = idOk && !notification ? idValue : QJsonValue();
+    const QJsonValue methodValue = request.value(QStringLiteral("method"));
+    const QJsonValue params = request.value(QStringLiteral("params"));
+
+    QJsonObject reply;
+    QJsonValue outcome = QStringLiteral("ok");
+    try {
+        if (request.value(QStringLiteral("jsonrpc")).toString() != QLatin1String("2.0") || !idOk
+            || !methodValue.isString()
+            || !(params.isUndefined() || params.isArray() || params.isObject()))
+            throw RpcError(RpcCode::InvalidRequest, QStringLiteral("Requisição inválida."));
+        if (!operatorCode)
+            throw RpcError(RpcCode::NotLoggedIn, QStringLiteral("Sessão inexistente ou expirada. Entre novamente no sistema."));
+        const MethodInfo *method = findMethod(methodValue.toString());
+        if (!method)
+            throw RpcError(RpcCode::MethodNotFound,
+                           QStringLiteral("Método desconhecido: %1.").arg(methodValue.toString().left(100)));
+        if (params.isObject())
+            throw RpcError(RpcCode::InvalidParams,
+                           QStringLiteral("Os argumentos de %1 devem ser posicionais.").arg(method->name));
+        const QJsonArray args = params.toArray();
+        if (args.size() != method->argCount)
+            throw RpcError(RpcCode::InvalidParams, QStringLiteral("%1 espera %2 argumento(s), recebeu %3.")
+                                                       .arg(method->name)
+                                                       .arg(method->argCount)
+                                                       .arg(args.size()));
+        for (int i = 0; i < method->argCount; ++i) {
+            const bool packet = method->argKinds[i] == ContractArgKind::Packet;
+            if (packet ? !args.at(i).isObject() : !args.at(i).isString())
+                throw RpcError(RpcCode::InvalidParams,
+                               QStringLiteral("O argumento %1 (%2) de %3 deve ser %4.")
+                                   .arg(i + 1)
+                                   .arg(method->argNames[i], method->name,
+                                        packet ? QStringLiteral("um pacote de dados") : QStringLiteral("um texto")));
+        }
+        const MethodResult result = m_service.call(*method, args, *operatorCode);
+        QJsonObject envelope{{QStringLiteral("payload"), result.payload}};
+        if (result.hasByref)
+            envelope.insert(QStringLiteral("byref"), result.byref);
+        reply = QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                            {QStringLiteral("id"), id},
+                            {QStringLiteral("result"), envelope}};
+    } catch (const RpcError &e) {
+        outcome = int(e.code());
+        reply = rpcError(id, e.code(), e.message());
+    } catch (const DbError &e) {
+        outcome = int(RpcCode::DatabaseError);
+        reply = rpcError(id, RpcCode::DatabaseError, kDbFailure);
+        m_log(json(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                               {QStringLiteral("databaseError"), QString::fromUtf8(e.what())}}));
+    } catch (const std::exception &e) {
+        outcome = int(RpcCode::InternalError);
+        reply = rpcError(id, RpcCode::InternalError, QStringLiteral("Erro interno do servidor."));
+        m_log(json(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                               {QStringLiteral("internalError"), QString::fromUtf8(e.what())}}));
+    }
+    log(who, methodValue.isString() ? methodValue : QJsonValue(), params.isUndefined() ? QJsonValue() : params,
+        timer.elapsed(), outcome);
+    // A notification gets no reply, whatever happened (JSON-RPC 2.0 §4.1);
+    // a request too broken to tell is answered.
+    if (notification && request.value(QStringLiteral("jsonrpc")).toString() == QLatin1String("2.0")
+        && methodValue.isString())
+        return {};
+    return reply;
+}

@@ -1,0 +1,724 @@
+#include "Service.h"
+
+#include "Contract.h"
+#include "Database.h"
+#include "RpcError.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
+#include <QUuid>
+#include <cmath>
+
+namespace {
+
+const QString kActivities = QStringLiteral("cdsConcAtivProj");
+const QString kBookingText = QStringLiteral("dd/MM/yyyy HH:mm:ss");
+constexpr int kMaxListValues = 1000;
+
+// Column widths of the keys, as stored; an argument wider than its column
+// matches nothing (and must not reach a CAST that would truncate it).
+constexpr int kFilial = 4, kProjeto = 10, kBaseline = 3, kVersao = 3, kSeq = 5, kTarefa = 10,
+              kPlAtiv = 5, kOperador = 12, kItem = 10;
+
+bool fits(const QString &value, int width)
+{
+    return value.size() <= width;
+}
+
+// Builds a data packet whose fields are the contract's list for a dataset.
+class PacketWriter
+{
+public:
+    explicit PacketWriter(const QString &dataset) : m_fields(contractFields(dataset))
+    {
+        Q_ASSERT(!m_fields.isEmpty());
+    }
+    void add(const QJsonArray &row)
+    {
+        Q_ASSERT(row.size() == m_fields.size());
+        m_rows.append(row);
+    }
+    QJsonObject json() const
+    {
+        QJsonArray fields;
+        for (const ContractField &f : m_fields) {
+            QJsonObject o{{QStringLiteral("name"), f.name}, {QStringLiteral("type"), f.type}};
+            if (f.size > 0)
+                o.insert(QStringLiteral("size"), f.size);
+            fields.append(o);
+        }
+        return QJsonObject{{QStringLiteral("fields"), fields}, {QStringLiteral("rows"), m_rows}};
+    }
+
+private:
+    const QList<ContractField> &m_fields;
+    QJsonArray m_rows;
+};
+
+QJsonValue textOrNull(const QVariant &v)
+{
+    return v.isNull() ? QJsonValue() : QJsonValue(v.toString());
+}
+
+QJsonValue numberOrNull(const QVariant &v)
+{
+    return v.isNull() ? QJsonValue() : QJsonValue(v.toDouble());
+}
+
+QString arg(const QJsonArray &p, int i)
+{
+    return p.at(i).toString();
+}
+
+[[noreturn]] void badParams(const QString &message)
+{
+    throw RpcError(RpcCode::InvalidParams, message);
+}
+
+// "" or "T", the all-flag of several arguments.
+bool allFlag(const QString &value, const QString &what)
+{
+    if (value.isEmpty())
+        return false;
+    if (value == QLatin1String("T"))
+        return true;
+    badParams(QStringLiteral("O indicador de todos (%1) deve ser vazio ou \"T\".").arg(what));
+}
+
+QString placeholders(const QString &prefix, qsizetype count, int width)
+{
+    QStringList list;
+    for (qsizetype i = 0; i < count; ++i)
+        list << QStringLiteral("CAST(:%1%2 AS VARCHAR(%3))").arg(prefix).arg(i).arg(width);
+    return list.join(QStringLiteral(", "));
+}
+
+struct ActivityKey
+{
+    QString filial, projeto, baseline, versao, seq;
+    bool operator==(const ActivityKey &) const = default;
+    QString text() const
+    {
+        return QStringLiteral("%1/%2/%3/%4/%5").arg(filial, projeto, baseline, versao, seq);
+    }
+};
+
+size_t qHash(const ActivityKey &k, size_t seed = 0)
+{
+    return qHashMulti(seed, k.filial, k.projeto, k.baseline, k.versao, k.seq);
+}
+
+const QString kKeyWhere = QStringLiteral(
+    "A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
+    " AND A.NRBASELINEPR = CAST(:NRBASELINEPR AS VARCHAR(3)) AND A.CDVERCRONPRJ = CAST(:CDVERCRONPRJ AS VARCHAR(3))"
+    " AND A.CDSEQCRONPRJ = CAST(:CDSEQCRONPRJ AS VARCHAR(5))");
+
+void bindKey(Sql &q, const ActivityKey &k)
+{
+    q.bind(QStringLiteral(":CDFILIAL"), k.filial)
+        .bind(QStringLiteral(":CDPROJETO"), k.projeto)
+        .bind(QStringLiteral(":NRBASELINEPR"), k.baseline)
+        .bind(QStringLiteral(":CDVERCRONPRJ"), k.versao)
+        .bind(QStringLiteral(":CDSEQCRONPRJ"), k.seq);
+}
+
+bool keyFits(const ActivityKey &k)
+{
+    return fits(k.filial, kFilial) && fits(k.projeto, kProjeto) && fits(k.baseline, kBaseline)
+           && fits(k.versao, kVersao) && fits(k.seq, kSeq);
+}
+
+QString notFoundText(const ActivityKey &k)
+{
+    return QStringLiteral("Atividade não encontrada (filial %1, projeto %2, sequência %3).")
+        .arg(k.filial, k.projeto, k.seq);
+}
+
+void audit(QSqlDatabase &db, const QString &event, const QString &when, const QString &operatorCode,
+           const ActivityKey &k, const QVariant &before, const QVariant &after)
+{
+    Sql q(db, QStringLiteral(
+                  "INSERT INTO AUDITORIA (IDAUDITORIA, DSEVENTO, DTHREVENTO, CDOPERADOR, CDFILIAL, CDPROJETO,"
+                  " NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, VRANTERIOR, VRNOVO) VALUES ("
+                  "CAST(:ID AS VARCHAR(36)), CAST(:EV AS VARCHAR(20)), CAST(:DT AS VARCHAR(19)),"
+                  " CAST(:OP AS VARCHAR(12)), CAST(:CDFILIAL AS VARCHAR(4)), CAST(:CDPROJETO AS VARCHAR(10)),"
+                  " CAST(:NRBASELINEPR AS VARCHAR(3)), CAST(:CDVERCRONPRJ AS VARCHAR(3)),"
+                  " CAST(:CDSEQCRONPRJ AS VARCHAR(5)), CAST(:ANT AS DOUBLE PRECISION), CAST(:NOVO AS DOUBLE PRECISION))"));
+    q.bind(QStringLiteral(":ID"), QUuid::createUuid().toString(QUuid::WithoutBraces))
+        .bind(QStringLiteral(":EV"), event)
+        .bind(QStringLiteral(":DT"), when)
+        .bind(QStringLiteral(":OP"), operatorCode)
+        .bind(QStringLiteral(":ANT"), before)
+        .bind(QStringLiteral(":NOVO"), after);
+    bindKey(q, k);
+    q.exec();
+}
+
+} // namespace
+
+Service::Service(Database &db, Clock clock) : m_db(db), m_clock(std::move(clock))
+{
+    if (!m_clock)
+        m_clock = [] { return QDateTime::currentDateTime(); };
+}
+
+MethodResult Service::call(const MethodInfo &method, const QJsonArray &p, const QString &operatorCode)
+{
+    MethodResult r;
+    const QString &n = method.name;
+    if (n == QLatin1String("getConcAtivPro")) {
+        r.payload = activities(p, false);
+    } else if (n == QLatin1String("getFiltroConcAtiv")) {
+        r.payload = activities(p, true);
+        r.hasByref = true;
+        for (int i = 2; i < 8; ++i)
+            r.byref.append(p.at(i));
+    } else if (n == QLatin1String("getApropriaCSA")) {
+        r.payload = bookings(p);
+    } else if (n == QLatin1String("getCSAAux")) {
+        r.payload = projectBookings(p);
+    } else if (n == QLatin1String("getPlanProj")) {
+        r.payload = plan(p);
+    } else if (n == QLatin1String("getProjeto")) {
+        r.payload = projects(p);
+    } else if (n == QLatin1String("getFiltroOper")) {
+        r.payload = operators(p);
+    } else if (n == QLatin1String("getFiltroItemTrab")) {
+        r.payload = workItems(p);
+    } else if (n == QLatin1String("setAprovaAtividades")) {
+        approve(p.at(0), operatorCode);
+    } else if (n == QLatin1String("SetAtualizaConcCSA")) {
+        updatePercent(p, operatorCode);
+    } else {
+        throw RpcError(RpcCode::MethodNotFound, QStringLiteral("Método desconhecido: %1.").arg(n));
+    }
+    return r;
+}
+
+// ---- helpers -------------------------------------------------------------
+
+QString Service::hoursText(qint64 seconds, int maxLength)
+{
+    if (seconds < 0)
+        seconds = 0;
+    qint64 minutes = (seconds + 30) / 60;
+    qint64 h = minutes / 60, m = minutes % 60;
+    QString text = QStringLiteral("%1:%2").arg(h).arg(m, 2, 10, QLatin1Char('0'));
+    if (text.size() > maxLength) { // beyond what the field holds: its largest value
+        h = 1;
+        for (int i = 0; i < maxLength - 3; ++i)
+            h *= 10;
+        text = QStringLiteral("%1:59").arg(h - 1);
+    }
+    return text;
+}
+
+static QDateTime parseBookingText(const QString &text)
+{
+    QDateTime dt = QDateTime::fromString(text, kBookingText);
+    if (dt.isValid())
+        dt.setTimeSpec(Qt::UTC); // a wall-clock difference, free of daylight-saving jumps
+    return dt;
+}
+
+qint64 Service::bookingSeconds(const QString &start, const QString &end)
+{
+    const QDateTime s = parseBookingText(start), e = parseBookingText(end);
+    if (!s.isValid() || !e.isValid() || e < s)
+        return 0;
+    return s.secsTo(e);
+}
+
+bool Service::parsePercent(const QString &text, double *value)
+{
+    static const QRegularExpression re(QStringLiteral("^([0-9]{1,3})(?:[.,]([0-9]))?$"));
+    const auto m = re.match(text);
+    if (!m.hasMatch())
+        return false;
+    const double v = m.captured(1).toInt() + (m.captured(2).isEmpty() ? 0.0 : m.captured(2).toInt() / 10.0);
+    if (v > 100.0)
+        return false;
+    *value = v;
+    return true;
+}
+
+bool Service::parseQuotedList(const QString &text, QStringList *values)
+{
+    QStringList out;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    if (n == 0)
+        return false;
+    while (true) {
+        if (i >= n || text[i] != QLatin1Char('\''))
+            return false;
+        ++i;
+        QString value;
+        bool closed = false;
+        while (i < n) {
+            if (text[i] == QLatin1Char('\'')) {
+                if (i + 1 < n && text[i + 1] == QLatin1Char('\'')) {
+                    value += QLatin1Char('\'');
+                    i += 2;
+                    continue;
+                }
+                ++i;
+                closed = true;
+                break;
+            }
+            value += text[i++];
+        }
+        if (!closed)
+            return false;
+        out << value;
+        if (i == n)
+            break;
+        if (text[i] != QLatin1Char(','))
+            return false;
+        ++i;
+    }
+    *values = out;
+    return true;
+}
+
+// ---- reads ---------------------------------------------------------------
+
+QJsonValue Service::activities(const QJsonArray &p, bool filtered)
+{
+    PacketWriter packet(kActivities);
+    const QString filial = arg(p, 0), projeto = arg(p, 1);
+
+    QString extra;
+    QStringList items, operatorsList, situations;
+    int approval = 0; // 0 both, 1 approved only, -1 not approved only
+    if (filtered) {
+        const bool allItems = allFlag(arg(p, 3), QStringLiteral("stTItTrab"));
+        const bool allOperators = allFlag(arg(p, 5), QStringLiteral("stTOperador"));
+        auto list = [](const QString &text, bool all, const QString &what, QStringList *values) {
+            if (text.isEmpty()) {
+                if (!all)
+                    badParams(QStringLiteral("A lista de %1 deve ser informada.").arg(what));
+                return;
+            }
+            if (!parseQuotedList(text, values))
+                badParams(QStringLiteral("A lista de %1 está mal formada (esperado 'A','B').").arg(what));
+            if (values->size() > kMaxListValues)
+                badParams(QStringLiteral("A lista de %1 tem valores demais.").arg(what));
+        };
+        QStringList itemValues, operatorValues;
+        list(arg(p, 2), allItems, QStringLiteral("descrições de atividade"), &itemValues);
+        list(arg(p, 4), allOperators, QStringLiteral("operadores"), &operatorValues);
+
+        const QString sit = arg(p, 6), sta = arg(p, 7);
+        if (sit == QLatin1String("_A"))
+            situations = {QStringLiteral("A")};
+        else if (sit == QLatin1String("_C"))
+            situations = {QStringLiteral("C")};
+        else if (sit == QLatin1String("_A_C"))
+            situations = {QStringLiteral("A"), QStringLiteral("C")};
+        else
+            badParams(QStringLiteral("A situação da atividade deve ser \"_A\", \"_C\" ou \"_A_C\"."));
+        if (sta == QLatin1String("_A"))
+            approval = 1;
+        else if (sta == QLatin1String("_N"))
+            approval = -1;
+        else if (sta != QLatin1String("_A_N"))
+            badParams(QStringLiteral("O status de aprovação deve ser \"_A\", \"_N\" ou \"_A_N\"."));
+
+        // Values wider than their column can match nothing.
+        auto keepFitting = [](const QStringList &in, int width) {
+            QStringList out;
+            for (const QString &v : in)
+                if (fits(v, width))
+                    out << v;
+            return out;
+        };
+        if (!allItems) {
+            items = keepFitting(itemValues, kItem);
+            if (items.isEmpty())
+                return packet.json();
+            extra += QStringLiteral(" AND A.CDITEMTRAB IN (%1)").arg(placeholders(QStringLiteral("IT"), items.size(), kItem));
+        }
+        if (!allOperators) {
+            operatorsList = keepFitting(operatorValues, kOperador);
+            if (operatorsList.isEmpty())
+                return packet.json();
+            extra += QStringLiteral(" AND A.CDOPERRESP IN (%1)")
+                         .arg(placeholders(QStringLiteral("OP"), operatorsList.size(), kOperador));
+        }
+        extra += QStringLiteral(" AND A.SITUACAO IN (%1)").arg(placeholders(QStringLiteral("SI"), situations.size(), 1));
+        if (approval > 0)
+            extra += QStringLiteral(" AND A.DTHRAPROVATIVTA IS NOT NULL");
+        else if (approval < 0)
+            extra += QStringLiteral(" AND A.DTHRAPROVATIVTA IS NULL");
+    }
+    if (!fits(filial, kFilial) || !fits(projeto, kProjeto))
+        return packet.json();
+
+    QSqlDatabase db = m_db.connection();
+
+    // Booked time per activity.
+    QHash<QString, qint64> booked;
+    {
+        Sql q(db, QStringLiteral("SELECT P.NRBASELINEPR, P.CDVERCRONPRJ, P.CDSEQCRONPRJ, P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA"
+                                 " FROM APROPRIACAO P WHERE P.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4))"
+                                 " AND P.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"));
+        q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
+        while (q.next()) {
+            const QString key = q.text(0) + QLatin1Char('\x1f') + q.text(1) + QLatin1Char('\x1f') + q.text(2);
+            booked[key] += bookingSeconds(q.text(3), q.text(4));
+        }
+    }
+
+    Sql q(db, QStringLiteral(
+                  "SELECT A.CDSEQCRONPRJ, A.DESCRICAO, A.CDFILIAL, A.CDPROJETO, A.NRBASELINEPR, A.CDVERCRONPRJ,"
+                  " A.CDOPERRESP, O.NMOPERADOR, A.NRTAREFA, A.NRPLATIVTARE, A.QTTEMPLAITAR, A.DTINIITCRPRJ,"
+                  " A.DTFINITCRPRJ, A.DTINPATIVTAR, A.DTFIPATIVTAR, A.CDFILAPRIO, A.VRPERCCONCL, A.DTHRAPROVATIVTA,"
+                  " A.DTINIULTATIV, A.SITUACAO"
+                  " FROM ATIVIDADE A JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP"
+                  " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
+                  + extra + QStringLiteral(" ORDER BY A.CDSEQCRONPRJ, A.NRBASELINEPR, A.CDVERCRONPRJ"));
+    q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto);
+    for (qsizetype i = 0; i < items.size(); ++i)
+        q.bind(QStringLiteral(":IT%1").arg(i), items[i]);
+    for (qsizetype i = 0; i < operatorsList.size(); ++i)
+        q.bind(QStringLiteral(":OP%1").arg(i), operatorsList[i]);
+    for (qsizetype i = 0; i < situations.size(); ++i)
+        q.bind(QStringLiteral(":SI%1").arg(i), situations[i]);
+    q.exec();
+    while (q.next()) {
+        const QString key = q.text(4) + QLatin1Char('\x1f') + q.text(5) + QLatin1Char('\x1f') + q.text(0);
+        const bool approved = !q.value(17).isNull() && !q.text(17).isEmpty();
+        packet.add(QJsonArray{
+            QStringLiteral("N"),                         // IDCHECK
+            textOrNull(q.value(0)),                      // CDSEQCRONPRJ
+            textOrNull(q.value(1)),                      // DESCRICAO
+            textOrNull(q.value(2)),                      // CDFILIAL
+            textOrNull(q.value(3)),                      // CDPROJETO
+            textOrNull(q.value(4)),                      // NRBASELINEPR
+            textOrNull(q.value(5)),                      // CDVERCRONPRJ
+            textOrNull(q.value(6)),                      // CDOPERRESP
+            textOrNull(q.value(7)),                      // NMOPERADOR
+            textOrNull(q.value(8)),                      // NRTAREFA
+            textOrNull(q.value(9)),                      // NRPLATIVTARE
+            numberOrNull(q.value(10)),                   // QTTEMPLAITAR
+            textOrNull(q.value(11)),                     // DTINIITCRPRJ
+            textOrNull(q.value(12)),                     // DTFINITCRPRJ
+            textOrNull(q.value(13)),                     // DTINPATIVTAR
+            textOrNull(q.value(14)),                     // DTFIPATIVTAR
+            textOrNull(q.value(15)),                     // CDFILAPRIO
+            numberOrNull(q.value(16)),                   // VRPERCCONCL
+            textOrNull(q.value(17)),                     // DTHRAPROVATIVTA
+            textOrNull(q.value(18)),                     // DTINIULTATIV
+            hoursText(booked.value(key), 8),             // APROPRIA
+            approved ? QStringLiteral("A") : QStringLiteral("N"), // STAPROVACAO
+            textOrNull(q.value(19)),                     // SITUACAO
+        });
+    }
+    return packet.json();
+}
+
+QJsonValue Service::bookings(const QJsonArray &p)
+{
+    PacketWriter packet(QStringLiteral("cdsApropriaCSA"));
+    const QString filial = arg(p, 0), projeto = arg(p, 1), tarefa = arg(p, 2), plativ = arg(p, 3);
+    if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || !fits(tarefa, kTarefa) || !fits(plativ, kPlAtiv))
+        return packet.json();
+    Sql q(m_db.connection(),
+          QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA, P.VRPERCCONCL, P.INCLUSAO, P.DSOBSAPROATVCSA"
+                         " FROM APROPRIACAO P JOIN ATIVIDADE A ON A.CDFILIAL = P.CDFILIAL AND A.CDPROJETO = P.CDPROJETO"
+                         " AND A.NRBASELINEPR = P.NRBASELINEPR AND A.CDVERCRONPRJ = P.CDVERCRONPRJ"
+                         " AND A.CDSEQCRONPRJ = P.CDSEQCRONPRJ"
+                         " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
+                         " AND A.NRTAREFA = CAST(:NRTAREFA AS VARCHAR(10)) AND A.NRPLATIVTARE = CAST(:NRPLATIVTARE AS VARCHAR(5))"
+                         " ORDER BY P.NRSEQAPROCSA"));
+    q.bind(QStringLiteral(":CDFILIAL"), filial)
+        .bind(QStringLiteral(":CDPROJETO"), projeto)
+        .bind(QStringLiteral(":NRTAREFA"), tarefa)
+        .bind(QStringLiteral(":NRPLATIVTARE"), plativ)
+        .exec();
+    while (q.next())
+        packet.add(QJsonArray{textOrNull(q.value(0)), textOrNull(q.value(1)), numberOrNull(q.value(2)),
+                              textOrNull(q.value(3)), textOrNull(q.value(4))});
+    return packet.json();
+}
+
+QJsonValue Service::projectBookings(const QJsonArray &p)
+{
+    PacketWriter packet(QStringLiteral("cdsCSAAux"));
+    const QString filial = arg(p, 0), projeto = arg(p, 1);
+    if (!fits(filial, kFilial) || !fits(projeto, kProjeto))
+        return packet.json();
+    Sql q(m_db.connection(),
+          QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA, P.VRPERCCONCL, P.INCLUSAO, P.DSOBSAPROATVCSA,"
+                         " A.NRPLATIVTARE, A.NRTAREFA"
+                         " FROM APROPRIACAO P JOIN ATIVIDADE A ON A.CDFILIAL = P.CDFILIAL AND A.CDPROJETO = P.CDPROJETO"
+                         " AND A.NRBASELINEPR = P.NRBASELINEPR AND A.CDVERCRONPRJ = P.CDVERCRONPRJ"
+                         " AND A.CDSEQCRONPRJ = P.CDSEQCRONPRJ"
+                         " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
+                         " ORDER BY A.CDSEQCRONPRJ, A.NRBASELINEPR, A.CDVERCRONPRJ, P.NRSEQAPROCSA"));
+    q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
+    while (q.next())
+        packet.add(QJsonArray{textOrNull(q.value(0)), textOrNull(q.value(1)), numberOrNull(q.value(2)),
+                              textOrNull(q.value(3)), textOrNull(q.value(4)), textOrNull(q.value(5)),
+                              textOrNull(q.value(6))});
+    return packet.json();
+}
+
+QJsonValue Service::plan(const QJsonArray &p)
+{
+    PacketWriter planning(QStringLiteral("cdsPlanProj"));
+    PacketWriter bookedPacket(QStringLiteral("cdsPlanCSA"));
+    const QString filial = arg(p, 0), projeto = arg(p, 1);
+    if (!fits(filial, kFilial) || !fits(projeto, kProjeto))
+        return QJsonArray{planning.json(), bookedPacket.json()};
+    QSqlDatabase db = m_db.connection();
+    {
+        Sql q(db, QStringLiteral("SELECT 1 FROM PROJETO WHERE CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4))"
+                                 " AND CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"));
+        q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
+        if (!q.next())
+            return QJsonArray{planning.json(), bookedPacket.json()};
+    }
+    double hours = 0, weighted = 0;
+    {
+        Sql q(db, QStringLiteral("SELECT A.QTTEMPLAITAR, A.VRPERCCONCL FROM ATIVIDADE A"
+                                 " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"));
+        q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
+        while (q.next()) {
+            const double h = q.value(0).toDouble();
+            hours += h;
+            weighted += h * q.value(1).toDouble();
+        }
+    }
+    qint64 bookedSeconds = 0;
+    {
+        Sql q(db, QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA FROM APROPRIACAO P"
+                                 " WHERE P.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND P.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"));
+        q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
+        while (q.next())
+            bookedSeconds += bookingSeconds(q.text(0), q.text(1));
+    }
+    const double completion = hours > 0 ? weighted / hours : 0.0;
+    planning.add(QJsonArray{completion, hoursText(std::llround(hours * 3600.0), 9), hours});
+    bookedPacket.add(QJsonArray{hoursText(bookedSeconds, 8), double(bookedSeconds) / 3600.0});
+    return QJsonArray{planning.json(), bookedPacket.json()};
+}
+
+QJsonValue Service::projects(const QJsonArray &p)
+{
+    PacketWriter packet(QStringLiteral("cdsProjeto"));
+    const QString filial = arg(p, 0), projeto = arg(p, 1);
+    const bool all = allFlag(arg(p, 2), QStringLiteral("projetos"));
+    if (!fits(filial, kFilial) || (!all && !fits(projeto, kProjeto)))
+        return packet.json();
+    Sql q(m_db.connection(),
+          QStringLiteral("SELECT CDPROJETO, NMPROJETO, CDOPERESPRJ FROM PROJETO WHERE CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4))")
+              + (all ? QString() : QStringLiteral(" AND CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"))
+              + QStringLiteral(" ORDER BY CDPROJETO"));
+    q.bind(QStringLiteral(":CDFILIAL"), filial);
+    if (!all)
+        q.bind(QStringLiteral(":CDPROJETO"), projeto);
+    q.exec();
+    while (q.next())
+        packet.add(QJsonArray{textOrNull(q.value(0)), textOrNull(q.value(1)), textOrNull(q.value(2))});
+    return packet.json();
+}
+
+QJsonValue Service::operators(const QJsonArray &p)
+{
+    PacketWriter packet(QStringLiteral("cdsOperador"));
+    const QString filial = arg(p, 0), projeto = arg(p, 1), code = arg(p, 2);
+    const bool all = allFlag(arg(p, 3), QStringLiteral("operadores"));
+    if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || (!all && !fits(code, kOperador)))
+        return packet.json();
+    Sql q(m_db.connection(),
+          QStringLiteral("SELECT DISTINCT A.CDOPERRESP, O.NMOPERADOR FROM ATIVIDADE A"
+                         " JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP"
+                         " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
+              + (all ? QString() : QStringLiteral(" AND A.CDOPERRESP = CAST(:CODE AS VARCHAR(12))"))
+              + QStringLiteral(" ORDER BY A.CDOPERRESP"));
+    q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto);
+    if (!all)
+        q.bind(QStringLiteral(":CODE"), code);
+    q.exec();
+    while (q.next())
+        packet.add(QJsonArray{QStringLiteral("N"), textOrNull(q.value(0)), textOrNull(q.value(1))});
+    return packet.json();
+}
+
+QJsonValue Service::workItems(const QJsonArray &p)
+{
+    PacketWriter packet(QStringLiteral("cdsFiltroItemTrab"));
+    const QString filial = arg(p, 0), projeto = arg(p, 1), code = arg(p, 2);
+    const bool all = allFlag(arg(p, 3), QStringLiteral("descrições"));
+    if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || (!all && !fits(code, kItem)))
+        return packet.json();
+    Sql q(m_db.connection(),
+          QStringLiteral("SELECT DISTINCT I.CDREDUITTRAB, I.CDITEMTRAB, I.NMITEMTRAB FROM ATIVIDADE A"
+                         " JOIN ITEMTRAB I ON I.CDITEMTRAB = A.CDITEMTRAB"
+                         " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
+              + (all ? QString() : QStringLiteral(" AND A.CDITEMTRAB = CAST(:CODE AS VARCHAR(10))"))
+              + QStringLiteral(" ORDER BY I.CDREDUITTRAB, I.CDITEMTRAB"));
+    q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto);
+    if (!all)
+        q.bind(QStringLiteral(":CODE"), code);
+    q.exec();
+    while (q.next())
+        packet.add(QJsonArray{QStringLiteral("N"), textOrNull(q.value(0)), textOrNull(q.value(1)),
+                              textOrNull(q.value(2))});
+    return packet.json();
+}
+
+// ---- writes --------------------------------------------------------------
+
+void Service::approve(const QJsonValue &packetValue, const QString &operatorCode)
+{
+    const QString notLog = QStringLiteral("O pacote enviado não é uma lista de alterações das atividades.");
+    const QJsonObject packet = packetValue.toObject();
+    if (!packet.value(QStringLiteral("fields")).isArray() || !packet.value(QStringLiteral("changes")).isArray())
+        badParams(notLog);
+
+    // The packet's own field order decides where each value sits.
+    const QJsonArray fields = packet.value(QStringLiteral("fields")).toArray();
+    QHash<QString, int> index;
+    QList<QString> types;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const QJsonObject f = fields.at(i).toObject();
+        const QString name = f.value(QStringLiteral("name")).toString();
+        const QString type = f.value(QStringLiteral("type")).toString();
+        if (name.isEmpty() || type.isEmpty() || index.contains(name))
+            badParams(notLog);
+        index.insert(name, int(i));
+        types << type;
+    }
+    for (const ContractField &cf : contractFields(kActivities)) {
+        const auto it = index.constFind(cf.name);
+        if (it == index.cend() || types.at(*it) != cf.type)
+            badParams(QStringLiteral("%1 Campo ausente ou de tipo errado: %2.").arg(notLog, cf.name));
+    }
+
+    auto rowOk = [&](const QJsonValue &v) {
+        if (!v.isArray())
+            return false;
+        const QJsonArray row = v.toArray();
+        if (row.size() != fields.size())
+            return false;
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            const QJsonValue x = row.at(i);
+            if (x.isNull())
+                continue;
+            const QString &t = types.at(i);
+            if (t == QLatin1String("float") ? !x.isDouble() : !x.isString())
+                return false;
+            if (t == QLatin1String("datetime") && !QDateTime::fromString(x.toString(), Qt::ISODate).isValid())
+                return false;
+        }
+        return true;
+    };
+    auto keyOf = [&](const QJsonArray &row, ActivityKey *k) {
+        const QJsonValue f = row.at(index[QStringLiteral("CDFILIAL")]), p = row.at(index[QStringLiteral("CDPROJETO")]),
+                         b = row.at(index[QStringLiteral("NRBASELINEPR")]), v = row.at(index[QStringLiteral("CDVERCRONPRJ")]),
+                         s = row.at(index[QStringLiteral("CDSEQCRONPRJ")]);
+        if (!f.isString() || !p.isString() || !b.isString() || !v.isString() || !s.isString())
+            return false;
+        *k = {f.toString(), p.toString(), b.toString(), v.toString(), s.toString()};
+        return true;
+    };
+
+    QList<ActivityKey> toApprove;
+    QSet<ActivityKey> seen;
+    const QJsonArray changes = packet.value(QStringLiteral("changes")).toArray();
+    for (qsizetype c = 0; c < changes.size(); ++c) {
+        const QJsonObject change = changes.at(c).toObject();
+        const QString where = QStringLiteral("alteração %1").arg(c + 1);
+        if (change.value(QStringLiteral("op")).toString() != QLatin1String("update"))
+            badParams(QStringLiteral("%1 Só alterações de atividades existentes são aceitas (%2).").arg(notLog, where));
+        const QJsonValue before = change.value(QStringLiteral("before"));
+        const QJsonValue after = change.value(QStringLiteral("after"));
+        if (!rowOk(after) || !(before.isNull() || before.isUndefined() || rowOk(before)))
+            badParams(QStringLiteral("%1 Linha inválida (%2).").arg(notLog, where));
+        ActivityKey key;
+        if (!keyOf(after.toArray(), &key))
+            badParams(QStringLiteral("%1 Chave da atividade ausente (%2).").arg(notLog, where));
+        if (before.isArray()) {
+            ActivityKey beforeKey;
+            if (!keyOf(before.toArray(), &beforeKey) || !(beforeKey == key))
+                badParams(QStringLiteral("%1 A chave da atividade não pode mudar (%2).").arg(notLog, where));
+        }
+        if (after.toArray().at(index[QStringLiteral("IDCHECK")]).toString() != QLatin1String("S"))
+            continue;
+        if (!seen.contains(key)) {
+            seen.insert(key);
+            toApprove << key;
+        }
+    }
+    if (toApprove.isEmpty())
+        return;
+
+    const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    Transaction tx(m_db);
+    for (const ActivityKey &k : std::as_const(toApprove)) {
+        if (!keyFits(k))
+            throw RpcError(RpcCode::NotFound, notFoundText(k));
+        Sql q(tx.db(), QStringLiteral("SELECT P.CDOPERESPRJ FROM ATIVIDADE A JOIN PROJETO P"
+                                      " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
+                           + kKeyWhere);
+        bindKey(q, k);
+        q.exec();
+        if (!q.next())
+            throw RpcError(RpcCode::NotFound, notFoundText(k));
+        if (q.text(0) != operatorCode)
+            throw RpcError(RpcCode::NotAllowed,
+                           QStringLiteral("Somente o responsável pelo projeto %1 pode aprovar suas atividades.")
+                               .arg(k.projeto));
+    }
+    for (const ActivityKey &k : std::as_const(toApprove)) {
+        Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET DTHRAPROVATIVTA = CAST(:DT AS VARCHAR(19)),"
+                                      " CDOPERAPROV = CAST(:OP AS VARCHAR(12)) WHERE ")
+                           + QString(kKeyWhere).remove(QStringLiteral("A.")));
+        u.bind(QStringLiteral(":DT"), now).bind(QStringLiteral(":OP"), operatorCode);
+        bindKey(u, k);
+        u.exec();
+        audit(tx.db(), QStringLiteral("APROVACAO"), now, operatorCode, k, QVariant(), QVariant());
+    }
+    tx.commit();
+}
+
+void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
+{
+    double value = 0;
+    if (!parsePercent(arg(p, 5), &value))
+        badParams(QStringLiteral("O percentual de conclusão deve ser um número de 0 a 100, com no máximo uma casa decimal."));
+    const ActivityKey k{arg(p, 0), arg(p, 1), arg(p, 2), arg(p, 3), arg(p, 4)};
+    if (!keyFits(k))
+        throw RpcError(RpcCode::NotFound, notFoundText(k));
+
+    const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    Transaction tx(m_db);
+    QVariant before;
+    {
+        Sql q(tx.db(), QStringLiteral("SELECT A.VRPERCCONCL, P.CDOPERESPRJ FROM ATIVIDADE A JOIN PROJETO P"
+                                      " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
+                           + kKeyWhere);
+        bindKey(q, k);
+        q.exec();
+        if (!q.next())
+            throw RpcError(RpcCode::NotFound, notFoundText(k));
+        if (q.text(1) != operatorCode)
+            throw RpcError(RpcCode::NotAllowed,
+                           QStringLiteral("Somente o responsável pelo projeto pode alterar o percentual de conclusão."));
+        before = q.value(0);
+    }
+    Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET VRPERCCONCL = CAST(:V AS DOUBLE PRECISION) WHERE ")
+                       + QString(kKeyWhere).remove(QStringLiteral("A.")));
+    u.bind(QStringLiteral(":V"), value);
+    bindKey(u, k);
+    u.exec();
+    audit(tx.db(), QStringLiteral("PERCENTUAL"), now, operatorCode, k,
+          before.isNull() ? QVariant() : QVariant(before.toDouble()), value);
+    tx.commit();
+}
