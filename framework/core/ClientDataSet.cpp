@@ -33,7 +33,7 @@ bool fitValue(QVariant &v, TFieldType type, int size)
     case TFieldType::FixedString:
         if (id != QMetaType::QString)
             return false;
-        return size <= 0 || v.toString().size() <= size;
+        return size <= 0 || static_cast<const QString *>(v.constData())->size() <= size;
     case TFieldType::Float:
         if (id == QMetaType::Double)
             return true;

@@ -64,7 +64,32 @@ QDateTime parseDateTimeText(const QString &text)
 
 QString isoText(const QDateTime &value)
 {
-    return value.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    // Hand-made: QDateTime::toString(format) re-reads its format on every call,
+    // which dominated the cost of writing a change log.
+    if (!value.isValid())
+        return QString();
+    const QDate date = value.date();
+    const QTime time = value.time();
+    const int year = date.year();
+    if (year < 0 || year > 9999)
+        return value.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    char16_t buffer[19];
+    auto put = [&buffer](int at, int v, int width) {
+        for (int i = width - 1; i >= 0; --i, v /= 10)
+            buffer[at + i] = char16_t(u'0' + v % 10);
+    };
+    put(0, year, 4);
+    buffer[4] = u'-';
+    put(5, date.month(), 2);
+    buffer[7] = u'-';
+    put(8, date.day(), 2);
+    buffer[10] = u'T';
+    put(11, time.hour(), 2);
+    buffer[13] = u':';
+    put(14, time.minute(), 2);
+    buffer[16] = u':';
+    put(17, time.second(), 2);
+    return QString(reinterpret_cast<const QChar *>(buffer), 19);
 }
 
 } // namespace VorCoreUtil

@@ -49,21 +49,28 @@ QList<PacketField> fieldsFromJson(const QJsonValue &json)
     return fields;
 }
 
-PacketRow rowFromJson(const QJsonValue &json, const QList<PacketField> &fields, const QString &where)
+// `where` names the row in errors only ("a linha 3"); built lazily, since
+// formatting it for every row of a large packet costs more than reading it.
+template <typename Where>
+PacketRow rowFromJson(const QJsonValue &json, const QList<PacketField> &fields, const Where &where)
 {
     if (!json.isArray())
-        throw EDatabaseError(QStringLiteral("Pacote de dados inválido: %1 não é uma lista de valores.").arg(where));
+        throw EDatabaseError(QStringLiteral("Pacote de dados inválido: %1 não é uma lista de valores.").arg(where()));
     const QJsonArray array = json.toArray();
     if (array.size() != fields.size())
         throw EDatabaseError(QStringLiteral("Pacote de dados inválido: %1 tem %2 valores para %3 campos.")
-                                 .arg(where)
+                                 .arg(where())
                                  .arg(array.size())
                                  .arg(fields.size()));
     PacketRow row;
     row.reserve(fields.size());
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        const PacketField &f = fields.at(i);
-        row.push_back(packetValueFromJson(array.at(i), f.type, f.size, f.name));
+    try {
+        for (qsizetype i = 0; i < array.size(); ++i) {
+            const PacketField &f = fields.at(i);
+            row.push_back(packetValueFromJson(array.at(i), f.type, f.size, f.name));
+        }
+    } catch (const EDatabaseError &e) {
+        throw EDatabaseError(e.message() + QStringLiteral(" (%1)").arg(where()));
     }
     return row;
 }
@@ -192,7 +199,8 @@ DataPacket DataPacket::fromJson(const QJsonValue &json)
     const QJsonArray rows = rowsValue.toArray();
     packet.rows.reserve(size_t(rows.size()));
     for (qsizetype r = 0; r < rows.size(); ++r)
-        packet.rows.push_back(rowFromJson(rows.at(r), packet.fields, QStringLiteral("a linha %1").arg(r + 1)));
+        packet.rows.push_back(
+            rowFromJson(rows.at(r), packet.fields, [r] { return QStringLiteral("a linha %1").arg(r + 1); }));
     return packet;
 }
 
@@ -237,7 +245,7 @@ ChangeLogPacket ChangeLogPacket::fromJson(const QJsonValue &json)
     packet.changes.reserve(size_t(changes.size()));
     for (qsizetype i = 0; i < changes.size(); ++i) {
         const QJsonObject c = changes.at(i).toObject();
-        const QString where = QStringLiteral("a alteração %1").arg(i + 1);
+        const auto where = [i] { return QStringLiteral("a alteração %1").arg(i + 1); };
         const QString op = c.value(QLatin1String("op")).toString();
         ChangeRecord record;
         if (op == QLatin1String("insert"))
@@ -248,7 +256,7 @@ ChangeLogPacket ChangeLogPacket::fromJson(const QJsonValue &json)
             record.op = ChangeRecord::Op::Delete;
         else
             throw EDatabaseError(QStringLiteral("Registro de alterações inválido: operação \"%1\" desconhecida em %2.")
-                                     .arg(op, where));
+                                     .arg(op, where()));
         if (record.op != ChangeRecord::Op::Insert)
             record.before = rowFromJson(c.value(QLatin1String("before")), packet.fields, where);
         if (record.op != ChangeRecord::Op::Delete)
