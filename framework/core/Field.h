@@ -33,7 +33,7 @@ public:
     QString DisplayLabel;      // empty: FieldName is used
     bool Visible = true;
     bool ReadOnly = false;
-    Qt::Alignment Alignment = Qt::AlignLeft;
+    Qt::Alignment Alignment = Qt::AlignLeft; // float fields start right-aligned
     QString DisplayFormat;
     int Precision = 15;
     GetTextEvent OnGetText;
@@ -45,7 +45,7 @@ public:
     bool IsNull() const;
     QString AsString() const;       // plain text: floats in the workstation format
     double AsFloat() const;
-    QDateTime AsDateTime() const;
+    QDateTime AsDateTime() const;   // wall-clock value, Qt::UTC spec
     QVariant OldValue() const;      // value of the current row as last loaded
 
     // Assignment needs the dataset in edit state and the field not read-only.
@@ -57,7 +57,9 @@ public:
     void SetAsDateTime(const QDateTime &value);
     void Clear();
 
-    // Text for display (DisplayText) or for editing (Text); both go through OnGetText.
+    // Text for display (DisplayText) or for editing (Text); both start from
+    // AsString and go through OnGetText. Without a hook, DisplayText of a float
+    // applies DisplayFormat (FormatFloat) when one is set.
     QString DisplayText() const;
     QString Text() const;
 

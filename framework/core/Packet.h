@@ -13,7 +13,8 @@
 //   {"fields":[{"name":"IDCHECK","type":"fixedstring","size":1},...],
 //    "rows":[["N",1.5,null,"2026-01-05T08:00:00"],...]}
 // Values in memory: QString for (fixed)strings, double for floats, QDateTime
-// for date-times, an invalid QVariant for null.
+// for date-times, an invalid QVariant for null. Date-times are wall-clock values
+// without a zone, held with the Qt::UTC spec (docs/packets.md).
 struct PacketField
 {
     QString name;
