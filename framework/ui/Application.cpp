@@ -1,1 +1,118 @@
 #include "Application.h"
+
+#include "Form.h"
+#include "Guard.h"
+#include "Routines.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMdiArea>
+#include <QMessageBox>
+
+namespace {
+
+QPointer<Application> &slot()
+{
+    static QPointer<Application> instance;
+    return instance;
+}
+
+void destroyApplication()
+{
+    delete slot().data();
+}
+
+} // namespace
+
+Application *Application::instance()
+{
+    if (!slot()) {
+        slot() = new Application();
+        // Forms are widgets: they go while the QApplication still stands.
+        qAddPostRoutine(destroyApplication);
+    }
+    return slot();
+}
+
+Application *app()
+{
+    return Application::instance();
+}
+
+Application::Application()
+{
+    installMessageBoxPresenter();
+}
+
+Application::~Application()
+{
+    for (const QPointer<TForm> &form : m_forms)
+        delete form.data();
+    m_forms.clear();
+    if (m_cursor == crHourGlass)
+        QApplication::restoreOverrideCursor();
+}
+
+QString Application::Title() const
+{
+    return QGuiApplication::applicationDisplayName();
+}
+
+void Application::SetTitle(const QString &title)
+{
+    QGuiApplication::setApplicationDisplayName(title);
+}
+
+void Application::SetMainForm(QMainWindow *mainForm)
+{
+    m_mainForm = mainForm;
+}
+
+QMdiArea *Application::MdiArea() const
+{
+    if (!m_mainForm)
+        return nullptr;
+    if (auto *area = qobject_cast<QMdiArea *>(m_mainForm->centralWidget()))
+        return area;
+    return m_mainForm->findChild<QMdiArea *>();
+}
+
+void Application::setScreenCursor(int cursor)
+{
+    const bool waitBefore = m_cursor == crHourGlass;
+    const bool waitAfter = cursor == crHourGlass;
+    m_cursor = cursor;
+    if (waitAfter && !waitBefore)
+        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    else if (!waitAfter && waitBefore)
+        QApplication::restoreOverrideCursor();
+}
+
+void Application::installMessageBoxPresenter()
+{
+    setErrorPresenter([](const QString &text) {
+        QWidget *parent = QApplication::activeModalWidget();
+        if (!parent)
+            parent = QApplication::activeWindow();
+        if (!parent && slot())
+            parent = slot()->MainForm();
+        QMessageBox::critical(parent, QGuiApplication::applicationDisplayName(), text);
+    });
+}
+
+void Application::HandleException(std::exception_ptr error)
+{
+    handleException(error);
+}
+
+void Application::adopt(TForm *form)
+{
+    m_forms.push_back(form);
+    try {
+        form->runFormCreate();
+    } catch (...) {
+        std::erase(m_forms, QPointer<TForm>(form));
+        delete form;
+        throw;
+    }
+}

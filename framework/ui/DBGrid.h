@@ -34,6 +34,7 @@ public:
 
 private:
     friend class TColumn;
+    friend class TDBGrid;
     explicit TColumnTitle(class TColumn *column) : m_column(column) {}
     TColumn *m_column;
     QString m_caption;

@@ -2,10 +2,15 @@
 
 #include <QAbstractTableModel>
 #include <QPointer>
+#include <exception>
 
 class TDBGrid;
 #include "ClientDataSet.h"
 class TField;
+
+// Hands an exception caught while painting or reading a cell to the standard
+// handling once the event loop runs again (one at a time).
+void reportLater(std::exception_ptr error);
 
 // Roles of the grid's model beyond Qt's.
 namespace GridRole {

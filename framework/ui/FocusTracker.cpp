@@ -1,1 +1,141 @@
 #include "FocusTracker.h"
+
+#include "Form.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QWidget>
+
+FocusEvents::FocusEvents()
+{
+    FocusTracker::instance();
+}
+
+FocusEvents::~FocusEvents() = default;
+
+QWidget *focusScopeOf(QWidget *widget)
+{
+    for (QWidget *w = widget; w; w = w->parentWidget()) {
+        if (qobject_cast<TForm *>(w))
+            return w;
+        if (w->isWindow())
+            return w;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Controls with enter/exit handlers from widget up to (not including) scope.
+QList<QWidget *> chainOf(QWidget *widget, QWidget *scope)
+{
+    QList<QWidget *> chain;
+    for (QWidget *w = widget; w && w != scope; w = w->parentWidget())
+        if (dynamic_cast<FocusEvents *>(w))
+            chain.append(w);
+    return chain;
+}
+
+bool inside(QWidget *widget, QWidget *scope)
+{
+    return widget && scope && (widget == scope || scope->isAncestorOf(widget));
+}
+
+QWidget *focusIn(QWidget *scope)
+{
+    QWidget *f = scope->window()->focusWidget();
+    return inside(f, scope) ? f : nullptr;
+}
+
+} // namespace
+
+FocusTracker *FocusTracker::instance()
+{
+    static QPointer<FocusTracker> tracker;
+    if (!tracker)
+        tracker = new FocusTracker();
+    return tracker;
+}
+
+FocusTracker::FocusTracker()
+    : QObject(qApp)
+{
+    connect(qApp, &QApplication::focusChanged, this, &FocusTracker::onFocusChanged);
+}
+
+QWidget *FocusTracker::activeControlOf(QWidget *form) const
+{
+    return m_last.value(form);
+}
+
+void FocusTracker::onFocusChanged(QWidget *, QWidget *now)
+{
+    // Changes made by running handlers (clean-up focusing a control, message
+    // boxes) are settled by the handler's caller, not here.
+    if (m_busy || !now)
+        return;
+    QWidget *scope = focusScopeOf(now);
+    if (!scope)
+        return;
+    if (!m_last.contains(scope))
+        connect(scope, &QObject::destroyed, this, [this, scope] { m_last.remove(scope); });
+    QWidget *prev = m_last.value(scope);
+    if (prev == now)
+        return;
+    transition(scope, prev, now, 0);
+}
+
+void FocusTracker::transition(QWidget *scope, QWidget *from, QWidget *to, int depth)
+{
+    QPointer<QWidget> guardScope = scope;
+    QPointer<QWidget> guardFrom = from;
+    QPointer<QWidget> guardTo = to;
+    const QList<QWidget *> fromChain = inside(from, scope) ? chainOf(from, scope) : QList<QWidget *>();
+    const QList<QWidget *> toChain = chainOf(to, scope);
+
+    QList<QPointer<QWidget>> exits, enters;
+    for (QWidget *w : fromChain)
+        if (!toChain.contains(w))
+            exits.append(w);                   // innermost first
+    for (auto it = toChain.crbegin(); it != toChain.crend(); ++it)
+        if (!fromChain.contains(*it))
+            enters.append(*it);                // outermost first
+
+    m_busy = true;
+    bool refused = false;
+    for (const QPointer<QWidget> &w : exits) {
+        if (!w)
+            continue;
+        if (!fireNotify(dynamic_cast<FocusEvents *>(w.data())->OnExit, w)) {
+            refused = true;
+            break;
+        }
+    }
+    if (!guardScope) {
+        m_busy = false;
+        return;
+    }
+    if (refused) {
+        // The move is refused: focus stays where the handler's clean-up put
+        // it, else goes back to the control left. No enter handler runs.
+        QWidget *landing = focusIn(scope);
+        if ((!landing || landing == guardTo) && guardFrom) {
+            guardFrom->setFocus(Qt::OtherFocusReason);
+            landing = guardFrom;
+        }
+        m_last[scope] = landing;
+        m_busy = false;
+        return;
+    }
+    m_last[scope] = guardTo.data();
+    for (const QPointer<QWidget> &w : enters)
+        if (w)
+            fireNotify(dynamic_cast<FocusEvents *>(w.data())->OnEnter, w);
+    m_busy = false;
+    if (!guardScope || !guardTo)
+        return;
+    // A handler may have moved the focus on: that is a move of its own.
+    QWidget *actual = focusIn(scope);
+    if (actual && actual != guardTo && depth < 4)
+        transition(scope, guardTo, actual, depth + 1);
+}

@@ -20,6 +20,7 @@ class QWidget;
 class VORWIDGETS_EXPORT FocusEvents
 {
 public:
+    FocusEvents();   // starts the tracker
     virtual ~FocusEvents();
     TNotifyEvent OnEnter;
     TNotifyEvent OnExit;
