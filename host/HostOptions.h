@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The host's command line.
+struct HostOptions
+{
+    QString serverHost;      // from --server, else the remembered one, else 127.0.0.1
+    int serverPort = 8470;
+    bool serverGiven = false;
+    QString operatorCode;    // --operator: log in without the dialog
+    QString password;
+    bool operatorGiven = false;
+    QString localDb;         // --local-db
+    QString locale;          // --locale (empty: the system's)
+    QString openScreen;      // --open VOR01300
+    QString screenshot;      // --screenshot PATH
+
+    // Parses the arguments (argv[0] included). False with a sentence in
+    // errorText when an option is malformed; helpText holds the usage.
+    bool parse(const QStringList &arguments, QString *errorText, QString *helpText = nullptr);
+};
+
+// "HOST:PORT" (IPv6 as "[::1]:PORT"). False when the port is missing or out of range.
+bool parseServerAddress(const QString &text, QString *host, int *port);

@@ -1,0 +1,128 @@
+#include "Application.h"
+#include "DBGeral.h"
+#include "Errors.h"
+#include "Guard.h"
+#include "HostOptions.h"
+#include "LoginDialog.h"
+#include "MainWindow.h"
+#include "NumberFormat.h"
+#include "Services.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+const QString kServerKey = QStringLiteral("server/address");
+
+void printErr(const QString &text)
+{
+    std::fprintf(stderr, "vorhost: %s\n", qPrintable(text));
+}
+
+QString defaultLocalDb()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dir);
+    return QDir(dir).filePath(QStringLiteral("local.sqlite"));
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication qapp(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("VOR"));
+    QApplication::setApplicationName(QStringLiteral("vorhost"));
+    Application *application = Application::instance();
+    application->SetTitle(QStringLiteral("VOR"));
+
+    HostOptions options;
+    QString error;
+    QString help;
+    if (!options.parse(QApplication::arguments(), &error, &help)) {
+        if (error.isEmpty()) {
+            std::fprintf(stdout, "%s", qPrintable(help));
+            return 0;
+        }
+        printErr(error);
+        return 2;
+    }
+
+    // Server: the one given (and remembered), else the last one used.
+    QSettings settings;
+    if (options.serverGiven) {
+        settings.setValue(kServerKey, QStringLiteral("%1:%2").arg(options.serverHost).arg(options.serverPort));
+    } else {
+        QString host = QStringLiteral("127.0.0.1");
+        int port = 8470;
+        parseServerAddress(settings.value(kServerKey).toString(), &host, &port);
+        options.serverHost = host;
+        options.serverPort = port;
+    }
+    setWebURL(options.serverHost);
+    setWebPort(options.serverPort);
+    const QString serverText = QStringLiteral("%1:%2").arg(options.serverHost).arg(options.serverPort);
+
+    Workstation::setLocale(options.locale.isEmpty() ? QLocale::system() : QLocale(options.locale));
+
+    const QString localDb = options.localDb.isEmpty() ? defaultLocalDb() : options.localDb;
+    try {
+        dtmDBGeral().open(localDb);
+    } catch (const EVorError &e) {
+        printErr(e.message());
+        if (!options.operatorGiven)
+            QMessageBox::critical(nullptr, application->Title(), e.message());
+        return 1;
+    }
+
+    QString operatorName;
+    if (options.operatorGiven) {
+        if (!login(options.serverHost, options.serverPort, options.operatorCode, options.password, &error,
+                   &operatorName)) {
+            printErr(error);
+            return 1;
+        }
+    } else {
+        LoginDialog dialog(options.serverHost, options.serverPort, QString());
+        if (dialog.exec() != QDialog::Accepted)
+            return 0;
+        operatorName = dialog.operatorName();
+    }
+
+    MainWindow window(QCoreApplication::applicationDirPath());
+    application->SetMainForm(&window);
+    window.showSession(Operador(), operatorName, serverText);
+    window.show();
+
+    if (!options.openScreen.isEmpty()) {
+        QTimer::singleShot(0, &window, [&window, &options] { window.openScreen(options.openScreen); });
+    }
+    if (!options.screenshot.isEmpty()) {
+        // Let the screen open and the loop settle, then keep a picture and end.
+        QTimer::singleShot(2000, &window, [&window, &options] {
+            runGuarded([&] {
+                const QString path = QFileInfo(options.screenshot).absoluteFilePath();
+                QDir().mkpath(QFileInfo(path).absolutePath());
+                if (window.grab().save(path))
+                    std::fprintf(stdout, "screenshot: %s\n", qPrintable(options.screenshot));
+                else
+                    printErr(QStringLiteral("não foi possível gravar %1").arg(path));
+                std::fflush(stdout);
+                QApplication::quit();
+            });
+        });
+    }
+
+    const int rc = QApplication::exec();
+    // Finalize before the forms and the application go.
+    window.finalizePackages();
+    logout();
+    application->SetMainForm(nullptr);
+    return rc;
+}

@@ -1,0 +1,212 @@
+#include "HostOptions.h"
+#include "MainWindow.h"
+#include "PackageLoader.h"
+#include "Routines.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <dlfcn.h>
+
+namespace {
+// Puts a copy of a stand-in package where the host looks for libVOR01300.so.
+QString install(const QTemporaryDir &dir, const QString &source, const QString &subDir)
+{
+    QDir(dir.path()).mkpath(QStringLiteral("bin"));
+    QDir(dir.path()).mkpath(subDir);
+    const QString target = QDir(dir.filePath(subDir)).filePath(QStringLiteral("libVOR01300.so"));
+    QFile::remove(target);
+    if (!QFile::copy(source, target))
+        return QString();
+    return target;
+}
+
+// A second handle on the package, straight from the system loader (QLibrary
+// shares one handle per file): keeps it mapped and reads its call log.
+struct PackageProbe
+{
+    explicit PackageProbe(const QString &path) : handle(dlopen(QFile::encodeName(path).constData(), RTLD_NOW)) {}
+    ~PackageProbe()
+    {
+        if (handle)
+            dlclose(handle);
+    }
+    QString log()
+    {
+        auto fn = handle ? reinterpret_cast<const char *(*)()>(dlsym(handle, "FakePackageLog")) : nullptr;
+        return fn ? QString::fromLatin1(fn()) : QStringLiteral("<no log>");
+    }
+    void setThrow(bool on)
+    {
+        reinterpret_cast<void (*)(bool)>(dlsym(handle, "FakePackageThrow"))(on);
+    }
+    void *handle;
+};
+} // namespace
+
+class tst_Host : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_shown.clear();
+        setErrorPresenter([this](const QString &text) { m_shown.append(text); });
+    }
+
+    void entriesRunInOrder()
+    {
+        QTemporaryDir dir;
+        const QString path = install(dir, FAKE_PACKAGE, "lib");
+        QVERIFY(!path.isEmpty());
+        PackageProbe probe(path);
+
+        PackageLoader loader(path);
+        QString error;
+        QVERIFY2(loader.load(&error), qPrintable(error));
+        QVERIFY(loader.load(&error));
+        QCOMPARE(probe.log(), QString("I"));
+        loader.openScreen();
+        loader.openScreen();
+        QCOMPARE(probe.log(), QString("IPP"));
+        loader.unload();
+        QVERIFY(!loader.isLoaded());
+        QCOMPARE(probe.log(), QString("IPPF"));
+        loader.finalize();
+        QCOMPARE(probe.log(), QString("IPPF"));
+    }
+
+    void badPackagesAreRefusedWithAReason()
+    {
+        QTemporaryDir dir;
+        const QString path = install(dir, FAKE_PACKAGE_NO_INIPROC, "lib");
+        PackageProbe probe(path);
+        PackageLoader lacking(path);
+        QString error;
+        QVERIFY(!lacking.load(&error));
+        QVERIFY2(error.contains("IniProc") && error.contains("libVOR01300.so"), qPrintable(error));
+        QVERIFY(!lacking.isLoaded());
+        QCOMPARE(probe.log(), QString()); // Initialize never ran
+        QVERIFY_THROWS_EXCEPTION(std::exception, lacking.openScreen());
+
+        PackageLoader missing(dir.filePath("lib/libNAOEXISTE.so"));
+        QVERIFY(!missing.load(&error));
+        QVERIFY2(error.contains("não foi encontrado"), qPrintable(error));
+
+        QFile junk(dir.filePath("lib/libLIXO.so"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a library");
+        junk.close();
+        PackageLoader broken(junk.fileName());
+        QVERIFY(!broken.load(&error));
+        QVERIFY2(error.startsWith("Não foi possível carregar o pacote libLIXO.so"), qPrintable(error));
+    }
+
+    void locatePrefersTheLibFolder()
+    {
+        QTemporaryDir dir;
+        const QString bin = dir.filePath("bin");
+        const QString inBin = install(dir, FAKE_PACKAGE, "bin");
+        QCOMPARE(PackageLoader::locate(bin, "libVOR01300.so"), inBin);
+        const QString inLib = install(dir, FAKE_PACKAGE, "lib");
+        QCOMPARE(PackageLoader::locate(bin, "libVOR01300.so"), inLib);
+    }
+
+    void menuOpensTheScreenThroughThePackage()
+    {
+        QTemporaryDir dir;
+        const QString path = install(dir, FAKE_PACKAGE, "lib");
+        PackageProbe probe(path);
+        {
+            MainWindow window(dir.filePath("bin"));
+            QAction *action = window.screenAction("VOR01300");
+            QVERIFY(action);
+            QCOMPARE(action->text(), QString("Aprovação de Atividades do Projeto"));
+            action->trigger();
+            action->trigger();
+            QCOMPARE(probe.log(), QString("IPP"));
+            QVERIFY(m_shown.isEmpty());
+
+            // An exception from the package is shown once; the host goes on.
+            probe.setThrow(true);
+            QVERIFY(!window.openScreen("VOR01300"));
+            QCOMPARE(m_shown, QStringList{"Falha ao criar a tela."});
+            probe.setThrow(false);
+            QVERIFY(window.openScreen("vor01300"));
+
+            QVERIFY(!window.openScreen("VOR99999"));
+            QCOMPARE(m_shown.size(), 2);
+            window.finalizePackages();
+            QCOMPARE(probe.log(), QString("IPPPPF"));
+        }
+        QCOMPARE(probe.log(), QString("IPPPPF")); // no second Finalize at destruction
+    }
+
+    void menuWithABadPackageShowsAMessage()
+    {
+        QTemporaryDir dir;
+        install(dir, FAKE_PACKAGE_NO_INIPROC, "lib");
+        MainWindow window(dir.filePath("bin"));
+        window.screenAction("VOR01300")->trigger();
+        QCOMPARE(m_shown.size(), 1);
+        QVERIFY(m_shown.first().contains("IniProc"));
+        QVERIFY(!window.package("VOR01300")->isLoaded());
+        window.screenAction("VOR01300")->trigger();
+        QCOMPARE(m_shown.size(), 2);
+    }
+
+    void serverAddresses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("ipv4") << "127.0.0.1:8470" << true << "127.0.0.1" << 8470;
+        QTest::newRow("name") << "appserver:80" << true << "appserver" << 80;
+        QTest::newRow("ipv6") << "[::1]:9000" << true << "::1" << 9000;
+        QTest::newRow("no port") << "127.0.0.1" << false << "" << 0;
+        QTest::newRow("port 0") << "h:0" << false << "" << 0;
+        QTest::newRow("too big") << "h:70000" << false << "" << 0;
+        QTest::newRow("bare ipv6") << "::1:80" << false << "" << 0;
+    }
+
+    void serverAddresses()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QString host;
+        int port = 0;
+        QCOMPARE(parseServerAddress(text, &host, &port), ok);
+        if (ok) {
+            QTEST(host, "host");
+            QTEST(port, "port");
+        }
+    }
+
+    void commandLine()
+    {
+        HostOptions options;
+        QString error;
+        QVERIFY(options.parse({"vorhost", "--server", "10.0.0.5:8471", "--operator", "ANA", "--password", "x",
+                               "--local-db", "/tmp/l.sqlite", "--locale", "pt_BR", "--open", "VOR01300",
+                               "--screenshot", "/tmp/s.png"},
+                              &error));
+        QCOMPARE(options.serverHost, QString("10.0.0.5"));
+        QCOMPARE(options.serverPort, 8471);
+        QVERIFY(options.operatorGiven);
+        QCOMPARE(options.openScreen, QString("VOR01300"));
+        HostOptions bad;
+        QVERIFY(!bad.parse({"vorhost", "--server", "nowhere"}, &error));
+        QVERIFY(error.contains("nowhere"));
+    }
+
+private:
+    QStringList m_shown;
+};
+
+QTEST_MAIN(tst_Host)
+#include "tst_host.moc"
