@@ -1,0 +1,725 @@
+#include "Cli_VOR01300.h"
+#include "ui_Cli_VOR01300.h"
+
+#include "VOR01300.h"
+
+#include "ADOIBQuery.h"
+#include "Application.h"
+#include "BtnPesquisa.h"
+#include "ButtonFlat.h"
+#include "ClientDataSet.h"
+#include "DBGrid.h"
+#include "DBText.h"
+#include "DataSource.h"
+#include "Edit.h"
+#include "GroupBox.h"
+#include "Image.h"
+#include "Label.h"
+#include "MenuItem.h"
+#include "Messages.h"
+#include "NetConnection.h"
+#include "NumberFormat.h"
+#include "Panel.h"
+#include "Routines.h"
+#include "Services.h"
+#include "ShowAvi.h"
+
+#include <QJsonArray>
+#include <QLayout>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollArea>
+#include <charconv>
+#include <cmath>
+
+extern "C" {
+TfrmConcAtivProj *frmConcAtivProj = nullptr;
+bool boStCriado = false;
+}
+
+void Cli_VOR01300_Initialization()
+{
+    boStCriado = false;
+}
+
+void CriaConcAtivProj()
+{
+    // The hour-glass covers creating and showing only; a failure still passes
+    // on to the host, with the normal cursor back.
+    struct CursorScope
+    {
+        CursorScope() { app()->setScreenCursor(crHourGlass); }
+        ~CursorScope() { app()->setScreenCursor(crDefault); }
+    } cursor;
+    if (!boStCriado) {
+        frmConcAtivProj = app()->CreateForm<TfrmConcAtivProj>();
+        boStCriado = true;
+    }
+    frmConcAtivProj->Show();
+    frmConcAtivProj->SetWindowState(wsNormal);
+}
+
+namespace {
+
+// Colours of the family's standard look.
+const QColor clInfoBk{255, 255, 225};
+
+struct FieldDef
+{
+    const char *name;
+    TFieldType type;
+    int size;
+    const char *label;
+    bool visible;
+};
+
+TField *addField(TClientDataSet *dataSet, const FieldDef &def)
+{
+    TField *field = dataSet->AddField(QString::fromLatin1(def.name), def.type, def.size);
+    field->DisplayLabel = QString::fromUtf8(def.label);
+    field->Visible = def.visible;
+    return field;
+}
+
+void setBackground(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Base, color);
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QPixmap picture(const char *name)
+{
+    return QPixmap(QStringLiteral(":/vor01300/") + QLatin1String(name));
+}
+
+// A glyph with its disabled look beside it, as NumGlyphs 2 expects.
+QPixmap glyphPair(const QPixmap &enabled, const QPixmap &disabled)
+{
+    QPixmap pair(enabled.width() * 2, enabled.height());
+    pair.fill(Qt::transparent);
+    QPainter painter(&pair);
+    painter.drawPixmap(0, 0, enabled);
+    painter.drawPixmap(enabled.width(), 0, disabled);
+    return pair;
+}
+
+} // namespace
+
+TfrmConcAtivProj::TfrmConcAtivProj(QWidget *parent)
+    : TfrmPadraoGrid(parent)
+    , m_ui(std::make_unique<Ui::TfrmConcAtivProj>())
+{
+    CriaDados();
+    CriaTela();
+    CriaGrades();
+    LigaEventos();
+}
+
+TfrmConcAtivProj::~TfrmConcAtivProj() = default;
+
+void TfrmConcAtivProj::CriaDados()
+{
+    const auto S = TFieldType::String;
+    const auto X = TFieldType::FixedString;
+    const auto F = TFieldType::Float;
+    const auto D = TFieldType::DateTime;
+
+    // The activity list and its working copy share their first 18 fields.
+    const FieldDef atividades[] = {
+        {"IDCHECK", X, 1, "", false},
+        {"CDSEQCRONPRJ", S, 5, "", false},
+        {"DESCRICAO", S, 100, "Descrição", true},
+        {"CDFILIAL", S, 4, "", false},
+        {"CDPROJETO", S, 10, "", false},
+        {"NRBASELINEPR", S, 3, "", false},
+        {"CDVERCRONPRJ", S, 3, "", false},
+        {"CDOPERRESP", S, 12, "", false},
+        {"NMOPERADOR", S, 40, "Operador", true},
+        {"NRTAREFA", S, 10, "", false},
+        {"NRPLATIVTARE", S, 5, "", false},
+        {"QTTEMPLAITAR", F, 0, "Tempo", false},
+        {"DTINIITCRPRJ", D, 0, "Data Inicial Planejada", false},
+        {"DTFINITCRPRJ", D, 0, "Data Final Planejada", false},
+        {"DTINPATIVTAR", S, 19, "Data Inicial Real", false},
+        {"DTFIPATIVTAR", S, 19, "Data Final Real", false},
+        {"CDFILAPRIO", S, 3, "Fila", false},
+        {"VRPERCCONCL", F, 0, "% Conclusão", false},
+    };
+    TField **concAtivProj[] = {
+        &cdsConcAtivProjIDCHECK, &cdsConcAtivProjCDSEQCRONPRJ, &cdsConcAtivProjDESCRICAO,
+        &cdsConcAtivProjCDFILIAL, &cdsConcAtivProjCDPROJETO, &cdsConcAtivProjNRBASELINEPR,
+        &cdsConcAtivProjCDVERCRONPRJ, &cdsConcAtivProjCDOPERRESP, &cdsConcAtivProjNMOPERADOR,
+        &cdsConcAtivProjNRTAREFA, &cdsConcAtivProjNRPLATIVTARE, &cdsConcAtivProjQTTEMPLAITAR,
+        &cdsConcAtivProjDTINIITCRPRJ, &cdsConcAtivProjDTFINITCRPRJ, &cdsConcAtivProjDTINPATIVTAR,
+        &cdsConcAtivProjDTFIPATIVTAR, &cdsConcAtivProjCDFILAPRIO, &cdsConcAtivProjVRPERCCONCL,
+    };
+    TField **ativProj[] = {
+        &cdsAtivProjIDCHECK, &cdsAtivProjCDSEQCRONPRJ, &cdsAtivProjDESCRICAO, &cdsAtivProjCDFILIAL,
+        &cdsAtivProjCDPROJETO, &cdsAtivProjNRBASELINEPR, &cdsAtivProjCDVERCRONPRJ, &cdsAtivProjCDOPERRESP,
+        &cdsAtivProjNMOPERADOR, &cdsAtivProjNRTAREFA, &cdsAtivProjNRPLATIVTARE, &cdsAtivProjQTTEMPLAITAR,
+        &cdsAtivProjDTINIITCRPRJ, &cdsAtivProjDTFINITCRPRJ, &cdsAtivProjDTINPATIVTAR,
+        &cdsAtivProjDTFIPATIVTAR, &cdsAtivProjCDFILAPRIO, &cdsAtivProjVRPERCCONCL,
+    };
+    static_assert(std::size(atividades) == std::size(concAtivProj) && std::size(atividades) == std::size(ativProj));
+
+    cdsConcAtivProj = new TClientDataSet(this);
+    cdsConcAtivProj->setObjectName(QStringLiteral("cdsConcAtivProj"));
+    cdsAtivProj = new TClientDataSet(this);
+    cdsAtivProj->setObjectName(QStringLiteral("cdsAtivProj"));
+    for (size_t i = 0; i < std::size(atividades); ++i) {
+        *concAtivProj[i] = addField(cdsConcAtivProj, atividades[i]);
+        *ativProj[i] = addField(cdsAtivProj, atividades[i]);
+    }
+    for (TField *percent : {cdsConcAtivProjVRPERCCONCL, cdsAtivProjVRPERCCONCL}) {
+        percent->Alignment = Qt::AlignLeft;
+        percent->DisplayFormat = QStringLiteral("#");
+        percent->Precision = 2;
+    }
+    cdsConcAtivProjDTHRAPROVATIVTA = addField(cdsConcAtivProj, {"DTHRAPROVATIVTA", D, 0, "Data de Aprovação", true});
+    cdsConcAtivProjDTINIULTATIV = addField(cdsConcAtivProj, {"DTINIULTATIV", D, 0, "", true});
+    cdsConcAtivProjAPROPRIA = addField(cdsConcAtivProj, {"APROPRIA", S, 8, "Apropriado", false});
+    cdsConcAtivProjSTAPROVACAO = addField(cdsConcAtivProj, {"STAPROVACAO", X, 1, "", true});
+    cdsConcAtivProjSITUACAO = addField(cdsConcAtivProj, {"SITUACAO", S, 1, "", true});
+    cdsAtivProjAPROPRIA = addField(cdsAtivProj, {"APROPRIA", S, 8, "Apropriado", false});
+
+    // Bookings of the current activity, and of the whole project.
+    const FieldDef apropriacoes[] = {
+        {"DTHRINIAPROCSA", S, 19, "Data Inicial CSA", true},
+        {"DTHRFIMAPROCSA", S, 19, "Data Final CSA", true},
+        {"VRPERCCONCL", F, 0, "% Conclusão", true},
+        {"INCLUSAO", S, 64, "Inclusão", true},
+        {"DSOBSAPROATVCSA", S, 4000, "Observação", true},
+    };
+    TField **apropriaCSA[] = {&cdsApropriaCSADTHRINIAPROCSA, &cdsApropriaCSADTHRFIMAPROCSA,
+                              &cdsApropriaCSAVRPERCCONCL, &cdsApropriaCSAINCLUSAO,
+                              &cdsApropriaCSADSOBSAPROATVCSA};
+    TField **csaAux[] = {&cdsCSAAuxDTHRINIAPROCSA, &cdsCSAAuxDTHRFIMAPROCSA, &cdsCSAAuxVRPERCCONCL,
+                         &cdsCSAAuxINCLUSAO, &cdsCSAAuxDSOBSAPROATVCSA};
+    cdsApropriaCSA = new TClientDataSet(this);
+    cdsApropriaCSA->setObjectName(QStringLiteral("cdsApropriaCSA"));
+    cdsCSAAux = new TClientDataSet(this);
+    cdsCSAAux->setObjectName(QStringLiteral("cdsCSAAux"));
+    for (size_t i = 0; i < std::size(apropriacoes); ++i) {
+        *apropriaCSA[i] = addField(cdsApropriaCSA, apropriacoes[i]);
+        *csaAux[i] = addField(cdsCSAAux, apropriacoes[i]);
+    }
+    for (TField *percent : {cdsApropriaCSAVRPERCCONCL, cdsCSAAuxVRPERCCONCL}) {
+        percent->Alignment = Qt::AlignLeft;
+        percent->DisplayFormat = QStringLiteral("#");
+    }
+    cdsCSAAuxNRPLATIVTARE = addField(cdsCSAAux, {"NRPLATIVTARE", S, 5, "", true});
+    cdsCSAAuxNRTAREFA = addField(cdsCSAAux, {"NRTAREFA", S, 10, "", true});
+
+    cdsPlanProj = new TClientDataSet(this);
+    cdsPlanProj->setObjectName(QStringLiteral("cdsPlanProj"));
+    cdsPlanProjVRPERCONCPRJ = addField(cdsPlanProj, {"VRPERCONCPRJ", F, 0, "", true});
+    cdsPlanProjNRHORASPLAN = addField(cdsPlanProj, {"NRHORASPLAN", S, 9, "", true});
+    cdsPlanProjNRDIASITCRPJ = addField(cdsPlanProj, {"NRDIASITCRPJ", F, 0, "", true});
+
+    cdsPlanCSA = new TClientDataSet(this);
+    cdsPlanCSA->setObjectName(QStringLiteral("cdsPlanCSA"));
+    cdsPlanCSANRHORASAPROPRIA = addField(cdsPlanCSA, {"NRHORASAPROPRIA", S, 8, "", true});
+    cdsPlanCSAAPROPRIADO = addField(cdsPlanCSA, {"APROPRIADO", F, 0, "", true});
+
+    cdsProjeto = new TClientDataSet(this);
+    cdsProjeto->setObjectName(QStringLiteral("cdsProjeto"));
+    cdsProjetoCDPROJETO = addField(cdsProjeto, {"CDPROJETO", S, 10, "Código", true});
+    cdsProjetoNMPROJETO = addField(cdsProjeto, {"NMPROJETO", S, 100, "Nome", true});
+    cdsProjetoCDOPERESPRJ = addField(cdsProjeto, {"CDOPERESPRJ", S, 12, "", false});
+
+    // Branches come from the host's local database (dtmDBGeral), not the server.
+    qryFilial = new TADOIBQuery(this);
+    qryFilial->setObjectName(QStringLiteral("qryFilial"));
+    qryFilial->SQL = QStringList{
+        QStringLiteral("SELECT CDFILIAL,NMFILIAL"),
+        QStringLiteral("  FROM  FILIAL"),
+        QStringLiteral(" WHERE (:P_CDFILIAL = CDFILIAL OR :P_TCDFILIAL = 'T')"),
+        QStringLiteral(" ORDER BY CDFILIAL"),
+        QStringLiteral(" "),
+    };
+    qryFilialCDFILIAL = addField(qryFilial->Query(), {"CDFILIAL", S, 4, "Código", true});
+    qryFilialNMFILIAL = addField(qryFilial->Query(), {"NMFILIAL", S, 30, "Nome", true});
+
+    dtsPadrao->SetDataSet(cdsConcAtivProj);
+    dtsApropriaCSA = new TDataSource(this);
+    dtsApropriaCSA->setObjectName(QStringLiteral("dtsApropriaCSA"));
+    dtsApropriaCSA->SetDataSet(cdsApropriaCSA);
+    dtsProjeto = new TDataSource(this);
+    dtsProjeto->setObjectName(QStringLiteral("dtsProjeto"));
+    dtsProjeto->SetDataSet(cdsProjeto);
+    dtsFilial = new TDataSource(this);
+    dtsFilial->setObjectName(QStringLiteral("dtsFilial"));
+    dtsFilial->SetDataSet(qryFilial->Query());
+
+    netConcAtivProj = new TNetConnection(this);
+    netConcAtivProj->setObjectName(QStringLiteral("netConcAtivProj"));
+    netConcAtivProj->SetServerName(QStringLiteral("VOR01300.rdmConcAtivProje"));
+    netConcAtivProj->SetThrowException(false);
+
+    msgPadrao->Messages = QStringList{
+        QStringLiteral("Excl|Confirma exclusão?"),
+        QStringLiteral("FILINF|Filial deve ser informada"),
+        QStringLiteral("FILNCAD|Filial não cadastrada"),
+        QStringLiteral("P_NCADFIL|Nenhum projeto cadastrado para filial informada"),
+        QStringLiteral("PROINF|Projeto deve ser informado"),
+        QStringLiteral("PRONCAD|Projeto não cadastrado"),
+        QStringLiteral("PERC_MENOR|Percentual de conclusão deve ser maior ou igual á 0."),
+    };
+}
+
+void TfrmConcAtivProj::CriaTela()
+{
+    m_ui->setupUi(this);
+    move(38, 294); // the resource's position; setupUi only sizes the window
+    SetFormStyle(fsMDIChild);
+    lblCodTela->SetCaption(QStringLiteral("VOR01300"));
+
+    sbtFiltro = m_ui->sbtFiltro;
+    sbtConcluir = m_ui->sbtConcluir;
+    imgUnchecked = m_ui->imgUnchecked;
+    imgChecked = m_ui->imgChecked;
+    imgGrayCheck = m_ui->imgGrayCheck;
+    imgAlerta = m_ui->imgAlerta;
+    panFiltroProj = m_ui->panFiltroProj;
+    lblFilial = m_ui->lblFilial;
+    lblProjeto = m_ui->lblProjeto;
+    edtCDFILIAL = m_ui->edtCDFILIAL;
+    btpFilial = m_ui->btpFilial;
+    edtNMFILIAL = m_ui->edtNMFILIAL;
+    edtCDPROJETO = m_ui->edtCDPROJETO;
+    btpProjeto = m_ui->btpProjeto;
+    edtNMPROJETO = m_ui->edtNMPROJETO;
+    grbAcomProj = m_ui->grbAcomProj;
+    lblHrPlan = m_ui->lblHrPlan;
+    lblHrReal = m_ui->lblHrReal;
+    lblPlanXReal = m_ui->lblPlanXReal;
+    lblConcCrono = m_ui->lblConcCrono;
+    lblStatus = m_ui->lblStatus;
+    lblVrHrPlan = m_ui->lblVrHrPlan;
+    lblVrHrReal = m_ui->lblVrHrReal;
+    lblVrPlanXRel = m_ui->lblVrPlanXRel;
+    lblVrConcCrono = m_ui->lblVrConcCrono;
+    lblVrStatus = m_ui->lblVrStatus;
+    Panel1 = m_ui->Panel1;
+    ScrollBox1 = m_ui->ScrollBox1;
+    dbgApropriaCSA = m_ui->dbgApropriaCSA;
+
+    // Tool panel: the two added commands, the inherited ones moved after them,
+    // and the grid's pictures (hidden, image sources only).
+    for (QWidget *onMenu : std::initializer_list<QWidget *>{sbtFiltro, sbtConcluir, imgUnchecked, imgChecked,
+                                                            imgGrayCheck, imgAlerta}) {
+        const QRect at = onMenu->geometry();
+        onMenu->setParent(panMenu);
+        onMenu->setGeometry(at);
+    }
+    sbtFiltro->SetGlyph(glyphPair(picture("funnel.xpm"), picture("funnel-disabled.xpm")), 2);
+    sbtConcluir->SetGlyph(picture("sheetcheck.xpm"));
+    sbtFiltro->show();
+    sbtConcluir->show();
+    sbtImprimir->move(268, sbtImprimir->y());
+    sbtImprimir->SetEnabled(false);
+    sbtAjuda->move(304, sbtAjuda->y());
+    sbtFechar->move(340, sbtFechar->y());
+    imgUnchecked->SetPicture(picture("unchecked.xpm"));
+    imgChecked->SetPicture(picture("checked.xpm"));
+    imgGrayCheck->SetPicture(picture("graycheck.xpm"));
+    imgAlerta->SetPicture(picture("alerta.xpm"));
+    for (TImage *image : {imgUnchecked, imgChecked, imgGrayCheck, imgAlerta})
+        image->hide();
+
+    // Header panel between the tool panel and the pages.
+    insertHeader(panFiltroProj);
+    for (TEdit *code : {edtCDFILIAL, edtCDPROJETO})
+        setBackground(code, clInfoBk);
+    for (TEdit *name : {edtNMFILIAL, edtNMPROJETO}) {
+        QPalette palette = name->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+        name->setPalette(palette);
+    }
+    btpFilial->SetTitle(QStringLiteral("Filial"));
+    btpFilial->SetAssociate(edtCDFILIAL);
+    btpFilial->SetDataSource(dtsFilial);
+    btpFilial->SetGlyph(picture("hand.xpm"));
+    btpProjeto->SetTitle(QStringLiteral("Projeto"));
+    btpProjeto->SetAssociate(edtCDPROJETO);
+    btpProjeto->SetDataSource(dtsProjeto);
+    btpProjeto->SetGlyph(picture("hand.xpm"));
+
+    // Below the activity grid: the strip and the bookings of the current activity.
+    panDbgPadrao->layout()->addWidget(Panel1);
+    panDbgPadrao->layout()->addWidget(ScrollBox1);
+    setBackground(dbgApropriaCSA, clInfoBk);
+
+    // Menu: the inherited items start disabled; filter and approve are added.
+    for (TMenuItem *item : {mnuListagem, mnuIncluir, mnuAlterar, mnuExcluir, mnuProcurar, mnuVerificar,
+                            mnuCancelar, mnuConfirmar})
+        item->SetEnabled(false);
+    N1 = mnuManutencao->addSeparator();
+    N1->setObjectName(QStringLiteral("N1"));
+    mnuFiltrar = new TMenuItem(QStringLiteral("&Filtrar"), this);
+    mnuFiltrar->setObjectName(QStringLiteral("mnuFiltrar"));
+    mnuFiltrar->SetShortCut(16460);
+    mnuFiltrar->SetEnabled(false);
+    addMenuItem(mnuManutencao, mnuFiltrar);
+    mnuConcluir = new TMenuItem(QStringLiteral("Ap&rovar Atividade"), this);
+    mnuConcluir->setObjectName(QStringLiteral("mnuConcluir"));
+    mnuConcluir->SetShortCut(16464);
+    mnuConcluir->SetEnabled(false);
+    addMenuItem(mnuManutencao, mnuConcluir);
+}
+
+void TfrmConcAtivProj::CriaGrades()
+{
+    dbgPadrao->SetOptions(dgTitles | dgColumnResize | dgColLines | dgRowLines | dgTabs | dgAlwaysShowSelection
+                          | dgConfirmDelete | dgCancelOnExit);
+    dbgPadrao->ClearColumns();
+    // The mark column's title is a check mark.
+    TColumn *check = dbgPadrao->AddColumn(QStringLiteral("IDCHECK"), QString(QChar(0x2713)));
+    QFont checkFont(QStringLiteral("MS Sans Serif"));
+    checkFont.setPixelSize(11);
+    check->Title().SetFont(checkFont);
+    check->Title().SetFontColor(palette().color(QPalette::WindowText));
+    dbgPadrao->AddColumn(QStringLiteral("DESCRICAO"), QStringLiteral("Descrição"), 241);
+    dbgPadrao->AddColumn(QStringLiteral("NMOPERADOR"), QStringLiteral("Operador"), 159);
+    dbgPadrao->AddColumn(QStringLiteral("QTTEMPLAITAR"), QStringLiteral("Tempo"), 49)->SetAlignment(Qt::AlignLeft);
+    dbgPadrao->AddColumn(QStringLiteral("DTINIITCRPRJ"), QStringLiteral("Data Inicial Planejada"), 108);
+    dbgPadrao->AddColumn(QStringLiteral("DTFINITCRPRJ"), QStringLiteral("Data Final Planejada"), 102);
+    dbgPadrao->AddColumn(QStringLiteral("DTINPATIVTAR"), QStringLiteral("Data Inicial Real"));
+    dbgPadrao->AddColumn(QStringLiteral("DTFIPATIVTAR"), QStringLiteral("Data Final Real"), 128);
+    dbgPadrao->AddColumn(QStringLiteral("CDFILAPRIO"), QStringLiteral("Fila"), 27);
+    dbgPadrao->AddColumn(QStringLiteral("APROPRIA"), QStringLiteral("Apropriado"), 60);
+    dbgPadrao->AddColumn(QStringLiteral("VRPERCCONCL"), QStringLiteral("% Conclusão"), 69)
+        ->Title().SetAlignment(Qt::AlignRight);
+    dbgPadrao->AddColumn(QStringLiteral("DTHRAPROVATIVTA"), QStringLiteral("Data de Aprovação"));
+
+    dbgApropriaCSA->SetDataSource(dtsApropriaCSA);
+    dbgApropriaCSA->SetOptions(dgTitles | dgColumnResize | dgColLines | dgRowLines | dgTabs | dgConfirmDelete
+                               | dgCancelOnExit);
+    dbgApropriaCSA->SetReadOnly(true);
+    dbgApropriaCSA->ClearColumns();
+    dbgApropriaCSA->AddColumn(QStringLiteral("DTHRINIAPROCSA"), QStringLiteral("Data Inicial CSA"));
+    dbgApropriaCSA->AddColumn(QStringLiteral("DTHRFIMAPROCSA"), QStringLiteral("Data Final CSA"));
+    dbgApropriaCSA->AddColumn(QStringLiteral("VRPERCCONCL"), QStringLiteral("% Conclusão"))
+        ->Title().SetAlignment(Qt::AlignRight);
+    dbgApropriaCSA->AddColumn(QStringLiteral("INCLUSAO"), QStringLiteral("Inclusão"), 308);
+    dbgApropriaCSA->AddColumn(QStringLiteral("DSOBSAPROATVCSA"), QStringLiteral("Observação"));
+
+    dbtNome->SetDataSource(dtsPadrao);
+    dbtNome->SetDataField(QStringLiteral("DESCRICAO"));
+}
+
+void TfrmConcAtivProj::LigaEventos()
+{
+    netConcAtivProj->BeforeConnect = [this](QObject *sender) { netConcAtivProjBeforeConnect(sender); };
+
+    panFiltroProj->OnEnter = [this](QObject *sender) { panFiltroProjEnter(sender); };
+    panFiltroProj->OnExit = [this](QObject *sender) { panFiltroProjExit(sender); };
+    edtCDFILIAL->OnChange = [this](QObject *sender) { edtCDFILIALChange(sender); };
+    edtCDFILIAL->OnExit = [this](QObject *sender) { edtCDFILIALExit(sender); };
+    edtCDFILIAL->OnKeyPress = [this](QObject *sender, QChar &key) { edtCDFILIALKeyPress(sender, key); };
+    edtCDPROJETO->OnChange = [this](QObject *sender) { edtCDPROJETOChange(sender); };
+    edtCDPROJETO->OnKeyPress = [this](QObject *sender, QChar &key) { edtCDPROJETOKeyPress(sender, key); };
+    btpFilial->OnBeforePesq = [this](QObject *sender, bool &flag) { btpFilialBeforePesq(sender, flag); };
+    btpFilial->OnAfterPesq = [this](QObject *sender) { btpFilialAfterPesq(sender); };
+    btpProjeto->OnBeforePesq = [this](QObject *sender, bool &flag) { btpProjetoBeforePesq(sender, flag); };
+    btpProjeto->OnAfterPesq = [this](QObject *sender) { btpProjetoAfterPesq(sender); };
+
+    auto qtTempo = [this](TField &field, QString &text, bool display) {
+        cdsConcAtivProjQTTEMPLAITARGetText(field, text, display);
+    };
+    auto percAtividade = [this](TField &field, QString &text, bool display) {
+        cdsConcAtivProjVRPERCCONCLGetText(field, text, display);
+    };
+    auto percApropriacao = [this](TField &field, QString &text, bool display) {
+        cdsApropriaCSAVRPERCCONCLGetText(field, text, display);
+    };
+    cdsConcAtivProjQTTEMPLAITAR->OnGetText = qtTempo;
+    cdsAtivProjQTTEMPLAITAR->OnGetText = qtTempo;
+    cdsConcAtivProjVRPERCCONCL->OnGetText = percAtividade;
+    cdsAtivProjVRPERCCONCL->OnGetText = percAtividade;
+    cdsApropriaCSAVRPERCCONCL->OnGetText = percApropriacao;
+    cdsCSAAuxVRPERCCONCL->OnGetText = percApropriacao;
+}
+
+// --- lifecycle ---
+
+void TfrmConcAtivProj::FormCreate(QObject *sender)
+{
+    TfrmPadraoGrid::FormCreate(sender);
+    netConcAtivProj->SetConnected(true);
+}
+
+void TfrmConcAtivProj::FormClose(QObject *sender, TCloseAction &action)
+{
+    netConcAtivProj->SetConnected(false);
+    TfrmPadraoGrid::FormClose(sender, action);
+}
+
+void TfrmConcAtivProj::FormActivate(QObject *)
+{
+    if (!cdsConcAtivProj->Active())
+        edtCDFILIAL->SetFocus();
+}
+
+void TfrmConcAtivProj::netConcAtivProjBeforeConnect(QObject *)
+{
+    // Read afresh at every connect: the host may point at another server.
+    netConcAtivProj->SetHost(WebURL());
+    netConcAtivProj->SetPort(WebPort());
+}
+
+QJsonValue TfrmConcAtivProj::ChamaServidor(const QString &method, const QList<RemoteArg> &args)
+{
+    return CheckResultServ(netConcAtivProj->AppServer().call(method, args), true, 0);
+}
+
+void TfrmConcAtivProj::Esvazia(TClientDataSet *dataSet)
+{
+    DataPacket empty;
+    for (const auto &field : dataSet->Fields())
+        empty.fields.append({field->FieldName(), field->DataType(), field->Size()});
+    dataSet->SetData(empty);
+}
+
+// --- branch and project selection ---
+
+void TfrmConcAtivProj::vd_CDFILIAL(bool obrigatorio)
+{
+    try {
+        if (EmptyString(edtCDFILIAL->Text())) {
+            if (!obrigatorio)
+                return;
+            MensErro(msgPadrao->Msg(QStringLiteral("FILINF")), true);
+        }
+        edtCDFILIAL->SetText(Ajusta(edtCDFILIAL->Text(), 4));
+        qryFilial->Close();
+        qryFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->SetAsString(edtCDFILIAL->Text());
+        qryFilial->ParamByName(QStringLiteral("P_TCDFILIAL"))->SetAsString(QString());
+        qryFilial->Open();
+        if (qryFilial->IsEmpty())
+            MensErro(msgPadrao->Msg(QStringLiteral("FILNCAD")), true);
+        edtNMFILIAL->SetText(qryFilialNMFILIAL->AsString());
+    } catch (...) {
+        edtCDFILIAL->SetFocus();
+        throw;
+    }
+}
+
+void TfrmConcAtivProj::vd_CDPROJETO(bool obrigatorio)
+{
+    try {
+        if (EmptyString(edtCDPROJETO->Text())) {
+            if (!obrigatorio)
+                return;
+            MensErro(msgPadrao->Msg(QStringLiteral("PROINF")), true);
+        }
+        edtCDPROJETO->SetText(Ajusta(edtCDPROJETO->Text(), 10));
+        ActiveShowAvi(app()->MainForm(), 6);
+        try {
+            cdsProjeto->SetData(ChamaServidor(QStringLiteral("getProjeto"),
+                                              {edtCDFILIAL->Text(), edtCDPROJETO->Text(), QString()}));
+        } catch (...) {
+            DeactiveShowAvi();
+            throw;
+        }
+        DeactiveShowAvi();
+        if (cdsProjeto->IsEmpty())
+            MensErro(msgPadrao->Msg(QStringLiteral("PRONCAD")), true);
+        edtNMPROJETO->SetText(cdsProjetoNMPROJETO->AsString());
+    } catch (...) {
+        edtCDPROJETO->SetText(QString());
+        edtCDPROJETO->SetFocus();
+        throw;
+    }
+}
+
+void TfrmConcAtivProj::edtCDFILIALExit(QObject *)
+{
+    vd_CDFILIAL(true);
+}
+
+void TfrmConcAtivProj::edtCDFILIALChange(QObject *)
+{
+    // Another branch: the project chosen for the old one no longer applies.
+    edtCDPROJETO->SetText(QString());
+    edtNMPROJETO->SetText(QString());
+}
+
+void TfrmConcAtivProj::edtCDFILIALKeyPress(QObject *, QChar &key)
+{
+    if (key == QChar(8) && !edtNMFILIAL->Text().isEmpty())
+        edtNMFILIAL->SetText(QString());
+}
+
+void TfrmConcAtivProj::edtCDPROJETOChange(QObject *)
+{
+    if (!EmptyString(edtNMPROJETO->Text()))
+        edtNMPROJETO->SetText(QString());
+}
+
+void TfrmConcAtivProj::edtCDPROJETOKeyPress(QObject *, QChar &key)
+{
+    if (key >= QLatin1Char('a') && key <= QLatin1Char('z'))
+        key = QChar(key.unicode() - 'a' + 'A');
+}
+
+void TfrmConcAtivProj::btpFilialBeforePesq(QObject *, bool &)
+{
+    if (cdsConcAtivProj->Active())
+        cdsConcAtivProj->Close();
+    qryFilial->Close();
+    qryFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->SetAsString(QString());
+    qryFilial->ParamByName(QStringLiteral("P_TCDFILIAL"))->SetAsString(QStringLiteral("T"));
+    qryFilial->Open();
+}
+
+void TfrmConcAtivProj::btpFilialAfterPesq(QObject *)
+{
+    edtNMFILIAL->SetText(qryFilialNMFILIAL->AsString());
+    edtCDFILIAL->SetText(qryFilialCDFILIAL->AsString());
+}
+
+void TfrmConcAtivProj::btpProjetoBeforePesq(QObject *, bool &)
+{
+    if (cdsConcAtivProj->Active())
+        cdsConcAtivProj->Close();
+    cdsProjeto->SetData(ChamaServidor(QStringLiteral("getProjeto"),
+                                      {edtCDFILIAL->Text(), QString(), QStringLiteral("T")}));
+    if (cdsProjeto->IsEmpty())
+        MensErro(msgPadrao->Msg(QStringLiteral("P_NCADFIL")), true);
+}
+
+void TfrmConcAtivProj::btpProjetoAfterPesq(QObject *)
+{
+    // Code first: its change handler wipes the old name before the new one lands.
+    edtCDPROJETO->SetText(cdsProjetoCDPROJETO->AsString());
+    edtNMPROJETO->SetText(cdsProjetoNMPROJETO->AsString());
+}
+
+void TfrmConcAtivProj::panFiltroProjEnter(QObject *)
+{
+    if (!cdsConcAtivProj->Active())
+        return;
+    cdsConcAtivProj->Close();
+    cdsApropriaCSA->Close();
+    const bool comAtividades = !cdsConcAtivProj->IsEmpty();
+    sbtFiltro->SetEnabled(comAtividades);
+    mnuFiltrar->SetEnabled(sbtFiltro->Enabled());
+    sbtConcluir->SetEnabled(comAtividades);
+    mnuConcluir->SetEnabled(sbtConcluir->Enabled());
+    sbtProcurar->SetEnabled(comAtividades);
+    sbtVerificar->SetEnabled(comAtividades);
+    cdsPlanProj->Close();
+    cdsPlanCSA->Close();
+    for (TLabel *valor : {lblVrHrPlan, lblVrHrReal, lblVrPlanXRel, lblVrConcCrono, lblVrStatus})
+        valor->SetCaption(QString());
+}
+
+// --- the load ---
+
+void TfrmConcAtivProj::CarregaAtividades()
+{
+    cdsConcAtivProj->SetData(
+        ChamaServidor(QStringLiteral("getConcAtivPro"), {edtCDFILIAL->Text(), edtCDPROJETO->Text()}));
+}
+
+void TfrmConcAtivProj::panFiltroProjExit(QObject *)
+{
+    vd_CDPROJETO(true);
+    sbtFiltro->SetEnabled(true);
+    mnuFiltrar->SetEnabled(sbtFiltro->Enabled());
+    ActiveShowAvi(app()->MainForm(), 6);
+    try {
+        CarregaAtividades();
+        // An empty list carries no keys: the project's bookings and planning
+        // are still the header's project, and there is no activity to ask about.
+        QString filial = cdsConcAtivProjCDFILIAL->AsString();
+        QString projeto = cdsConcAtivProjCDPROJETO->AsString();
+        if (cdsConcAtivProj->IsEmpty()) {
+            filial = edtCDFILIAL->Text();
+            projeto = edtCDPROJETO->Text();
+            Esvazia(cdsApropriaCSA);
+        } else {
+            cdsApropriaCSA->SetData(ChamaServidor(
+                QStringLiteral("getApropriaCSA"),
+                {filial, projeto, cdsConcAtivProjNRTAREFA->AsString(), cdsConcAtivProjNRPLATIVTARE->AsString()}));
+        }
+        cdsCSAAux->SetData(ChamaServidor(QStringLiteral("getCSAAux"), {filial, projeto}));
+        const QJsonArray planejamento = ChamaServidor(QStringLiteral("getPlanProj"), {filial, projeto}).toArray();
+        cdsPlanProj->SetData(planejamento.at(0));
+        cdsPlanCSA->SetData(planejamento.at(1));
+        MostraAcompanhamento();
+    } catch (...) {
+        DeactiveShowAvi();
+        throw;
+    }
+    DeactiveShowAvi();
+}
+
+void TfrmConcAtivProj::MostraAcompanhamento()
+{
+    lblVrHrPlan->SetCaption(cdsPlanProjNRHORASPLAN->AsString());
+    lblVrHrReal->SetCaption(cdsPlanCSANRHORASAPROPRIA->AsString());
+
+    const double divisor = cdsPlanProjNRDIASITCRPJ->AsFloat();
+    double realizado = 0;
+    if (divisor != 0)
+        realizado = cdsPlanCSAAPROPRIADO->AsFloat() / divisor * 100;
+    lblVrPlanXRel->SetCaption(FormatFloat(QStringLiteral("0"), realizado) + QLatin1Char('%'));
+
+    const double cronograma = cdsPlanProjVRPERCONCPRJ->AsFloat();
+    lblVrConcCrono->SetCaption(FormatFloat(QStringLiteral("0"), cronograma) + QLatin1Char('%'));
+
+    const double diferenca = cronograma - realizado;
+    QString status = FormatFloat(QStringLiteral("0"), diferenca) + QLatin1Char('%');
+    if (diferenca < 0)
+        status += QStringLiteral(" - Atrasado");
+    else if (diferenca == 0)
+        status += QStringLiteral(" - Em dia");
+    else
+        status += QStringLiteral(" - Antecipado");
+    lblVrStatus->SetCaption(status);
+}
+
+// --- field text hooks ---
+
+void TfrmConcAtivProj::cdsConcAtivProjQTTEMPLAITARGetText(TField &, QString &text, bool)
+{
+    const QString plain = cdsConcAtivProjQTTEMPLAITAR->AsString();
+    if (EmptyString(plain)) {
+        text = QString();
+        return;
+    }
+    // Hours as H:MM:SS, every part truncated, worked out from the plain text in
+    // extended precision so that 2.05 h reads 02:02:59 as it always has.
+    QByteArray digits = plain.toLatin1();
+    digits.replace(Workstation::decimalSeparator().toLatin1(), '.');
+    long double v = 0;
+    const char *begin = digits.constData();
+    if (std::from_chars(begin, begin + digits.size(), v).ec != std::errc()) {
+        text = plain;
+        return;
+    }
+    const long double h = std::trunc(v);
+    const long double f = v - h;
+    const long double m = std::trunc(f * 60);
+    const long double s = std::trunc((f - m / 60) * 3600);
+    auto part = [](long double value) { return Ajusta(QString::number(qint64(value)), 2); };
+    text = part(h) + QLatin1Char(':') + part(m) + QLatin1Char(':') + part(s);
+}
+
+void TfrmConcAtivProj::cdsConcAtivProjVRPERCCONCLGetText(TField &, QString &text, bool)
+{
+    const QString plain = cdsConcAtivProjVRPERCCONCL->AsString();
+    text = EmptyString(plain) ? QString() : plain + QLatin1Char('%');
+}
+
+void TfrmConcAtivProj::cdsApropriaCSAVRPERCCONCLGetText(TField &, QString &text, bool)
+{
+    const QString plain = cdsApropriaCSAVRPERCCONCL->AsString();
+    text = EmptyString(plain) ? QString() : plain + QLatin1Char('%');
+}

@@ -1,0 +1,201 @@
+#pragma once
+
+// Unit Cli_VOR01300: the screen "Aprovação de Atividades do Projeto".
+
+#include "FrmPadraoGrid.h"
+
+#include <QJsonValue>
+#include <QList>
+#include <memory>
+
+class QAction;
+class QScrollArea;
+struct RemoteArg;
+class TADOIBQuery;
+class TBtnPesquisa;
+class TButtonFlat;
+class TClientDataSet;
+class TDataSource;
+class TEdit;
+class TField;
+class TGroupBox;
+class TImage;
+class TNetConnection;
+
+namespace Ui {
+class TfrmConcAtivProj;
+}
+
+class TfrmConcAtivProj : public TfrmPadraoGrid
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmConcAtivProj(QWidget *parent = nullptr);
+    ~TfrmConcAtivProj() override;
+
+    // --- lifecycle ---
+    void FormCreate(QObject *sender) override;
+    void FormClose(QObject *sender, TCloseAction &action) override;
+    void FormActivate(QObject *sender) override;
+    void netConcAtivProjBeforeConnect(QObject *sender);
+
+    // --- branch and project selection ---
+    void vd_CDFILIAL(bool obrigatorio);
+    void vd_CDPROJETO(bool obrigatorio);
+    void edtCDFILIALExit(QObject *sender);
+    void edtCDFILIALChange(QObject *sender);
+    void edtCDFILIALKeyPress(QObject *sender, QChar &key);
+    void edtCDPROJETOChange(QObject *sender);
+    void edtCDPROJETOKeyPress(QObject *sender, QChar &key);
+    void btpFilialBeforePesq(QObject *sender, bool &flag);
+    void btpFilialAfterPesq(QObject *sender);
+    void btpProjetoBeforePesq(QObject *sender, bool &flag);
+    void btpProjetoAfterPesq(QObject *sender);
+    void panFiltroProjEnter(QObject *sender);
+
+    // --- the load and the tracking summary ---
+    void panFiltroProjExit(QObject *sender);
+    // Fills cdsConcAtivProj with the header's project. The one place the
+    // activity list is fetched for the load; the filter dialog takes it over.
+    void CarregaAtividades();
+    // Writes the five summary values from cdsPlanProj and cdsPlanCSA.
+    void MostraAcompanhamento();
+
+    // --- field text hooks ---
+    void cdsConcAtivProjQTTEMPLAITARGetText(TField &sender, QString &text, bool displayText);
+    void cdsConcAtivProjVRPERCCONCLGetText(TField &sender, QString &text, bool displayText);
+    void cdsApropriaCSAVRPERCCONCLGetText(TField &sender, QString &text, bool displayText);
+
+    // --- non-visual components ---
+    TClientDataSet *cdsConcAtivProj = nullptr;
+    TClientDataSet *cdsAtivProj = nullptr;
+    TClientDataSet *cdsApropriaCSA = nullptr;
+    TClientDataSet *cdsCSAAux = nullptr;
+    TClientDataSet *cdsPlanProj = nullptr;
+    TClientDataSet *cdsPlanCSA = nullptr;
+    TClientDataSet *cdsProjeto = nullptr;
+    TADOIBQuery *qryFilial = nullptr;
+    TDataSource *dtsApropriaCSA = nullptr;
+    TDataSource *dtsProjeto = nullptr;
+    TDataSource *dtsFilial = nullptr;
+    TNetConnection *netConcAtivProj = nullptr;
+
+    // cdsConcAtivProj
+    TField *cdsConcAtivProjIDCHECK = nullptr;
+    TField *cdsConcAtivProjCDSEQCRONPRJ = nullptr;
+    TField *cdsConcAtivProjDESCRICAO = nullptr;
+    TField *cdsConcAtivProjCDFILIAL = nullptr;
+    TField *cdsConcAtivProjCDPROJETO = nullptr;
+    TField *cdsConcAtivProjNRBASELINEPR = nullptr;
+    TField *cdsConcAtivProjCDVERCRONPRJ = nullptr;
+    TField *cdsConcAtivProjCDOPERRESP = nullptr;
+    TField *cdsConcAtivProjNMOPERADOR = nullptr;
+    TField *cdsConcAtivProjNRTAREFA = nullptr;
+    TField *cdsConcAtivProjNRPLATIVTARE = nullptr;
+    TField *cdsConcAtivProjQTTEMPLAITAR = nullptr;
+    TField *cdsConcAtivProjDTINIITCRPRJ = nullptr;
+    TField *cdsConcAtivProjDTFINITCRPRJ = nullptr;
+    TField *cdsConcAtivProjDTINPATIVTAR = nullptr;
+    TField *cdsConcAtivProjDTFIPATIVTAR = nullptr;
+    TField *cdsConcAtivProjCDFILAPRIO = nullptr;
+    TField *cdsConcAtivProjVRPERCCONCL = nullptr;
+    TField *cdsConcAtivProjDTHRAPROVATIVTA = nullptr;
+    TField *cdsConcAtivProjDTINIULTATIV = nullptr;
+    TField *cdsConcAtivProjAPROPRIA = nullptr;
+    TField *cdsConcAtivProjSTAPROVACAO = nullptr;
+    TField *cdsConcAtivProjSITUACAO = nullptr;
+    // cdsAtivProj
+    TField *cdsAtivProjIDCHECK = nullptr;
+    TField *cdsAtivProjCDSEQCRONPRJ = nullptr;
+    TField *cdsAtivProjDESCRICAO = nullptr;
+    TField *cdsAtivProjCDFILIAL = nullptr;
+    TField *cdsAtivProjCDPROJETO = nullptr;
+    TField *cdsAtivProjNRBASELINEPR = nullptr;
+    TField *cdsAtivProjCDVERCRONPRJ = nullptr;
+    TField *cdsAtivProjCDOPERRESP = nullptr;
+    TField *cdsAtivProjNMOPERADOR = nullptr;
+    TField *cdsAtivProjNRTAREFA = nullptr;
+    TField *cdsAtivProjNRPLATIVTARE = nullptr;
+    TField *cdsAtivProjQTTEMPLAITAR = nullptr;
+    TField *cdsAtivProjDTINIITCRPRJ = nullptr;
+    TField *cdsAtivProjDTFINITCRPRJ = nullptr;
+    TField *cdsAtivProjDTINPATIVTAR = nullptr;
+    TField *cdsAtivProjDTFIPATIVTAR = nullptr;
+    TField *cdsAtivProjCDFILAPRIO = nullptr;
+    TField *cdsAtivProjVRPERCCONCL = nullptr;
+    TField *cdsAtivProjAPROPRIA = nullptr;
+    // cdsApropriaCSA
+    TField *cdsApropriaCSADTHRINIAPROCSA = nullptr;
+    TField *cdsApropriaCSADTHRFIMAPROCSA = nullptr;
+    TField *cdsApropriaCSAVRPERCCONCL = nullptr;
+    TField *cdsApropriaCSAINCLUSAO = nullptr;
+    TField *cdsApropriaCSADSOBSAPROATVCSA = nullptr;
+    // cdsCSAAux
+    TField *cdsCSAAuxDTHRINIAPROCSA = nullptr;
+    TField *cdsCSAAuxDTHRFIMAPROCSA = nullptr;
+    TField *cdsCSAAuxVRPERCCONCL = nullptr;
+    TField *cdsCSAAuxINCLUSAO = nullptr;
+    TField *cdsCSAAuxDSOBSAPROATVCSA = nullptr;
+    TField *cdsCSAAuxNRPLATIVTARE = nullptr;
+    TField *cdsCSAAuxNRTAREFA = nullptr;
+    // cdsPlanProj, cdsPlanCSA
+    TField *cdsPlanProjVRPERCONCPRJ = nullptr;
+    TField *cdsPlanProjNRHORASPLAN = nullptr;
+    TField *cdsPlanProjNRDIASITCRPJ = nullptr;
+    TField *cdsPlanCSANRHORASAPROPRIA = nullptr;
+    TField *cdsPlanCSAAPROPRIADO = nullptr;
+    // cdsProjeto
+    TField *cdsProjetoCDPROJETO = nullptr;
+    TField *cdsProjetoNMPROJETO = nullptr;
+    TField *cdsProjetoCDOPERESPRJ = nullptr;
+    // qryFilial
+    TField *qryFilialCDFILIAL = nullptr;
+    TField *qryFilialNMFILIAL = nullptr;
+
+    // --- controls (from the form resource) ---
+    TButtonFlat *sbtFiltro = nullptr;
+    TButtonFlat *sbtConcluir = nullptr;
+    TImage *imgUnchecked = nullptr;
+    TImage *imgChecked = nullptr;
+    TImage *imgGrayCheck = nullptr;
+    TImage *imgAlerta = nullptr;
+    TPanel *panFiltroProj = nullptr;
+    TLabel *lblFilial = nullptr;
+    TLabel *lblProjeto = nullptr;
+    TEdit *edtCDFILIAL = nullptr;
+    TBtnPesquisa *btpFilial = nullptr;
+    TEdit *edtNMFILIAL = nullptr;
+    TEdit *edtCDPROJETO = nullptr;
+    TBtnPesquisa *btpProjeto = nullptr;
+    TEdit *edtNMPROJETO = nullptr;
+    TGroupBox *grbAcomProj = nullptr;
+    TLabel *lblHrPlan = nullptr;
+    TLabel *lblHrReal = nullptr;
+    TLabel *lblPlanXReal = nullptr;
+    TLabel *lblConcCrono = nullptr;
+    TLabel *lblStatus = nullptr;
+    TLabel *lblVrHrPlan = nullptr;
+    TLabel *lblVrHrReal = nullptr;
+    TLabel *lblVrPlanXRel = nullptr;
+    TLabel *lblVrConcCrono = nullptr;
+    TLabel *lblVrStatus = nullptr;
+    TPanel *Panel1 = nullptr;
+    QScrollArea *ScrollBox1 = nullptr;
+    TDBGrid *dbgApropriaCSA = nullptr;
+    QAction *N1 = nullptr;
+    TMenuItem *mnuFiltrar = nullptr;
+    TMenuItem *mnuConcluir = nullptr;
+
+private:
+    void CriaDados();
+    void CriaTela();
+    void CriaGrades();
+    void LigaEventos();
+    // A remote method of netConcAtivProj, its result through CheckResultServ.
+    QJsonValue ChamaServidor(const QString &method, const QList<RemoteArg> &args);
+    // Replaces a dataset's content with no rows (open, declared fields only).
+    static void Esvazia(TClientDataSet *dataSet);
+
+    std::unique_ptr<Ui::TfrmConcAtivProj> m_ui;
+};
