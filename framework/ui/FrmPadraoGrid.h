@@ -2,6 +2,8 @@
 
 #include "Form.h"
 
+#include <map>
+
 class QMenu;
 class QMenuBar;
 class QScrollArea;
@@ -121,4 +123,5 @@ private:
 
     QVBoxLayout *m_layout = nullptr;
     int m_headerCount = 0;
+    std::map<TSpeedButton *, TMenuItem *> m_pairs;  // button -> its menu item
 };
