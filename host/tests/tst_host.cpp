@@ -1,7 +1,15 @@
+#include "FakeHttpServer.h"
 #include "HostOptions.h"
+#include "LoginDialog.h"
 #include "MainWindow.h"
 #include "PackageLoader.h"
 #include "Routines.h"
+#include "Services.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 
 #include <QAction>
 #include <QDir>
@@ -157,6 +165,34 @@ private Q_SLOTS:
         QVERIFY(!window.package("VOR01300")->isLoaded());
         window.screenAction("VOR01300")->trigger();
         QCOMPARE(m_shown.size(), 2);
+    }
+
+    void loginDialogStaysOpenUntilTheServerAccepts()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            const QJsonObject body = QJsonDocument::fromJson(r.body).object();
+            if (body.value("operator").toString() == "ANA" && body.value("password").toString() == "ana123")
+                return FakeHttpServer::Response{200, R"({"token":"T9","operator":"ANA","name":"Ana Lima"})"};
+            return FakeHttpServer::Response{401, R"({"error":"x"})"};
+        });
+        setOperador(QString());
+        LoginDialog dialog("127.0.0.1", server.serverPort(), QString());
+        dialog.show();
+        dialog.operatorEdit()->setText("ANA");
+        dialog.passwordEdit()->setText("errada");
+        QTest::keyClick(dialog.passwordEdit(), Qt::Key_Return);
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.errorLabel()->isVisible());
+        QCOMPARE(dialog.errorLabel()->text(), QString("Operador ou senha inválidos."));
+        QCOMPARE(Operador(), QString());
+
+        dialog.passwordEdit()->setText("ana123");
+        QTest::keyClick(dialog.passwordEdit(), Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(Operador(), QString("ANA"));
+        QCOMPARE(sessionToken(), QString("T9"));
+        QCOMPARE(dialog.operatorName(), QString("Ana Lima"));
+        QCOMPARE(server.requests.size(), 2);
     }
 
     void serverAddresses_data()

@@ -23,9 +23,12 @@ public:
     };
     struct Response
     {
-        int status = 200;
+        Response(int status_ = 200, QByteArray body_ = {}, QByteArray contentType_ = "application/json")
+            : status(status_), body(std::move(body_)), contentType(std::move(contentType_)) {}
+        int status;
         QByteArray body;
-        QByteArray contentType = "application/json";
+        QByteArray contentType;
+        QByteArray extraHeaders; // whole lines, each ending in CRLF
         int delayMs = 0;      // answer later (timers keep running during a call)
         bool never = false;   // keep the socket open, never answer
     };
@@ -80,7 +83,7 @@ private:
             const QByteArray bytes = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n"
                                      "Content-Type: " + response.contentType + "\r\n"
                                      "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n"
-                                     "\r\n" + response.body;
+                                     + response.extraHeaders + "\r\n" + response.body;
             QPointer<QTcpSocket> target(socket);
             if (response.delayMs > 0) {
                 QTimer::singleShot(response.delayMs, this, [target, bytes] {

@@ -17,6 +17,8 @@
 #include <QWindow>
 #include <QtTest>
 
+#include <zlib.h>
+
 namespace {
 QByteArray rpcResult(const QJsonObject &request, const QJsonValue &result)
 {
@@ -61,6 +63,21 @@ void pointAt(TNetConnection &connection, int port)
 QString errorMessage(const QJsonValue &envelope)
 {
     return envelope.toObject().value("error").toObject().value("message").toString();
+}
+
+QByteArray gzip(const QByteArray &data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, data.size())) + 32, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
 }
 
 int errorCode(const QJsonValue &envelope)
@@ -171,6 +188,7 @@ private Q_SLOTS:
         QCOMPARE(sent.method, QByteArray("POST"));
         QCOMPARE(sent.path, QByteArray("/MOD.rdmTest"));
         QCOMPARE(sent.headers.value("authorization"), QByteArray("Bearer tok-123"));
+        QVERIFY(sent.headers.value("accept-encoding").contains("gzip"));
         const QJsonObject req = bodyOf(sent);
         QCOMPARE(req.value("jsonrpc").toString(), QString("2.0"));
         QCOMPARE(req.value("method").toString(), QString("getAlgo"));
@@ -186,6 +204,18 @@ private Q_SLOTS:
         QCOMPARE(flag, QString(""));
         QCOMPARE(CheckResultServ(envelope, true, 0).toObject().value("rows").toInt(), 5);
         QVERIFY(m_shown.isEmpty());
+    }
+
+    void gzipAnswersAreUnpacked()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            FakeHttpServer::Response response{200, gzip(rpcResult(bodyOf(r), QJsonObject{{"payload", "ção"}}))};
+            response.extraHeaders = "Content-Encoding: gzip\r\n";
+            return response;
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        QCOMPARE(CheckResultServ(connection.AppServer().call("getX", {})).toString(), QString("ção"));
     }
 
     void serverErrorBecomesFailureEnvelope()
