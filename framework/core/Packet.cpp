@@ -9,6 +9,9 @@
 
 namespace {
 
+template <typename Json>
+QVariant valueFromJson(const Json &json, TFieldType type, int size, const QString &fieldName);
+
 QJsonArray fieldsToJson(const QList<PacketField> &fields)
 {
     QJsonArray out;
@@ -65,9 +68,10 @@ PacketRow rowFromJson(const QJsonValue &json, const QList<PacketField> &fields, 
     PacketRow row;
     row.reserve(fields.size());
     try {
-        for (qsizetype i = 0; i < array.size(); ++i) {
+        qsizetype i = 0;
+        for (auto it = array.constBegin(); it != array.constEnd(); ++it, ++i) {
             const PacketField &f = fields.at(i);
-            row.push_back(packetValueFromJson(array.at(i), f.type, f.size, f.name));
+            row.push_back(valueFromJson(*it, f.type, f.size, f.name));
         }
     } catch (const EDatabaseError &e) {
         throw EDatabaseError(e.message() + QStringLiteral(" (%1)").arg(where()));
@@ -138,7 +142,12 @@ QJsonValue packetValueToJson(const QVariant &value, TFieldType type)
     return QJsonValue(QJsonValue::Null);
 }
 
-QVariant packetValueFromJson(const QJsonValue &json, TFieldType type, int size, const QString &fieldName)
+namespace {
+
+// Works on QJsonValue and on QJsonValueConstRef: reading a row through the
+// array's const iterator skips building a QJsonValue per value.
+template <typename Json>
+QVariant valueFromJson(const Json &json, TFieldType type, int size, const QString &fieldName)
 {
     if (json.isNull())
         return QVariant();
@@ -168,6 +177,13 @@ QVariant packetValueFromJson(const QJsonValue &json, TFieldType type, int size, 
         break;
     }
     throw EDatabaseError(QStringLiteral("Valor inválido para o campo %1 (tipo %2).").arg(fieldName, fieldTypeName(type)));
+}
+
+} // namespace
+
+QVariant packetValueFromJson(const QJsonValue &json, TFieldType type, int size, const QString &fieldName)
+{
+    return valueFromJson(json, type, size, fieldName);
 }
 
 int DataPacket::indexOf(const QString &fieldName) const
