@@ -139,7 +139,7 @@ const QString kDouble = QStringLiteral("DOUBLE PRECISION");
 
 namespace Fixture {
 
-void import(Database &database, const QByteArray &json)
+void import(Database &database, const QByteArray &json, int passwordIterations)
 {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
@@ -184,7 +184,7 @@ void import(Database &database, const QByteArray &json)
         operators.insert(code);
         insert(db, QStringLiteral("OPERADOR"),
                {QStringLiteral("CDOPERADOR"), QStringLiteral("NMOPERADOR"), QStringLiteral("DSSENHAHASH")},
-               {vc(12), vc(40), vc(200)}, {code, name, Passwords::hash(password)});
+               {vc(12), vc(40), vc(200)}, {code, name, Passwords::hash(password, passwordIterations)});
     }
 
     const QJsonArray itemList = root.array(QStringLiteral("workItems"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Auth.h"
+
 #include <QByteArray>
 #include <QString>
 #include <stdexcept>
@@ -25,7 +27,8 @@ private:
 namespace Fixture {
 // Loads a fixture (format in docs/fixtures.md) in one transaction; raises
 // FixtureError (nothing written) or DbError.
-void import(Database &db, const QByteArray &json);
+// Passwords are hashed with `passwordIterations` rounds (tests use few).
+void import(Database &db, const QByteArray &json, int passwordIterations = Passwords::kDefaultIterations);
 // The built-in demo data, as a fixture.
 QByteArray demoJson();
 // Loads the demo data when the database holds no data; true when it did.

@@ -51,7 +51,6 @@ private:
     SessionStore &m_sessions;
     LogSink m_log;
     Service m_service;
-    QString m_dummyHash; // verified for unknown operators, so both refusals take as long
 };
 
 // Default sink: stderr, one whole line at a time.

@@ -1,0 +1,185 @@
+// The real program over HTTP on 127.0.0.1: ready line, login, a call, gzip,
+// 401, 413, a refused import, and a graceful stop with a request in flight.
+#include "HttpClient.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+namespace {
+
+QByteArray rpc(const char *method, const char *params, int id = 1)
+{
+    return QByteArray(R"({"jsonrpc":"2.0","id":)") + QByteArray::number(id) + R"(,"method":")" + method +
+           R"(","params":)" + params + "}";
+}
+
+} // namespace
+
+class TestHttp : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void loginAndCall();
+    void gzip();
+    void refusals();
+    void refusedImport();
+    void gracefulStop(); // last: stops the server
+    void cleanupTestCase();
+
+private:
+    HttpResult post(const char *path, const QByteArray &body, const QByteArray &token = {}, bool gzip = false)
+    {
+        return httpRequest(m_port, "POST", path, body, token, gzip);
+    }
+    QByteArray login();
+    static QJsonObject object(const HttpResult &r) { return QJsonDocument::fromJson(r.body).object(); }
+
+    QTemporaryDir m_dir;
+    QProcess m_server;
+    QByteArray m_stderr;
+    int m_port = 0;
+};
+
+void TestHttp::initTestCase()
+{
+    connect(&m_server, &QProcess::readyReadStandardError, this, [this] { m_stderr += m_server.readAllStandardError(); });
+    m_server.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("http.sqlite"), "--demo", "--listen",
+                                    "127.0.0.1:0", "--threads", "4"});
+    QVERIFY(m_server.waitForStarted());
+    QByteArray line;
+    while (!line.endsWith('\n')) {
+        QVERIFY2(m_server.waitForReadyRead(30000), m_stderr.constData());
+        line += m_server.readAllStandardOutput();
+    }
+    const auto match = QRegularExpression("^listening on 127\\.0\\.0\\.1:(\\d+)\n$").match(QString::fromUtf8(line));
+    QVERIFY2(match.hasMatch(), line.constData());
+    m_port = match.captured(1).toInt();
+    QVERIFY(m_port > 0);
+}
+
+QByteArray TestHttp::login()
+{
+    const HttpResult r = post("/session", R"({"operator":"ANA","password":"ana123"})");
+    if (!r.ok || r.status != 200)
+        return {};
+    return object(r).value("token").toString().toLatin1();
+}
+
+void TestHttp::loginAndCall()
+{
+    const QByteArray token = login();
+    QVERIFY(!token.isEmpty());
+    HttpResult r = post("/VOR01300.rdmConcAtivProje", rpc("getProjeto", R"(["0001","","T"])"), token);
+    QVERIFY(r.ok);
+    QCOMPARE(r.status, 200);
+    const QJsonArray rows = object(r).value("result").toObject().value("payload").toObject().value("rows").toArray();
+    QCOMPARE(rows.size(), 2);
+
+    r = httpRequest(m_port, "DELETE", "/session", {}, token);
+    QVERIFY(r.ok);
+    QCOMPARE(r.status, 204);
+    r = post("/VOR01300.rdmConcAtivProje", rpc("getProjeto", R"(["0001","","T"])"), token);
+    QVERIFY(r.ok);
+    QCOMPARE(object(r).value("error").toObject().value("code").toInt(), -32001);
+}
+
+void TestHttp::gzip()
+{
+    const QByteArray token = login();
+    const HttpResult zipped = post("/VOR01300.rdmConcAtivProje", rpc("getCSAAux", R"(["0001","0000000001"])"), token, true);
+    QVERIFY(zipped.ok);
+    QCOMPARE(zipped.status, 200);
+    QCOMPARE(zipped.contentEncoding, QByteArray("gzip"));
+    QVERIFY(zipped.body.startsWith("\x1f\x8b"));
+
+    const HttpResult plain = post("/VOR01300.rdmConcAtivProje", rpc("getCSAAux", R"(["0001","0000000001"])"), token);
+    QVERIFY(plain.ok);
+    QVERIFY(plain.contentEncoding.isEmpty());
+    QVERIFY(plain.body.size() > zipped.body.size());
+    QCOMPARE(object(plain).value("result").toObject().value("payload").toObject().value("rows").toArray().size(), 17);
+}
+
+void TestHttp::refusals()
+{
+    const HttpResult wrong = post("/session", R"({"operator":"ANA","password":"nope"})");
+    QVERIFY(wrong.ok);
+    QCOMPARE(wrong.status, 401);
+    const HttpResult unknown = post("/session", R"({"operator":"NOBODY","password":"ana123"})");
+    QVERIFY(unknown.ok);
+    QCOMPARE(unknown.status, 401);
+    QCOMPARE(unknown.body, wrong.body);
+
+    const HttpResult big = post("/VOR01300.rdmConcAtivProje", QByteArray(16 * 1024 * 1024 + 1, ' '), login());
+    QVERIFY(big.ok);
+    QCOMPARE(big.status, 413);
+
+    QVERIFY(!login().isEmpty()); // still serving
+}
+
+void TestHttp::refusedImport()
+{
+    QFile bad(m_dir.filePath("bad.json"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write(R"({"projects":[{"CDFILIAL":"0009","CDPROJETO":"1","NMPROJETO":"x","CDOPERESPRJ":"ANA"}]})");
+    bad.close();
+    QProcess p;
+    p.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("import.sqlite"), "--import", bad.fileName(),
+                             "--listen", "127.0.0.1:0"});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(p.readAllStandardError().contains("projects[0].CDFILIAL"), "the message names the path");
+    QVERIFY(p.readAllStandardOutput().isEmpty());
+}
+
+void TestHttp::gracefulStop()
+{
+    const QByteArray token = login();
+    constexpr int calls = 2000;
+    QByteArray batch = "[";
+    for (int i = 0; i < calls; ++i)
+        batch += (i ? "," : "") + rpc("getProjeto", R"(["0001","","T"])", i);
+    batch += "]";
+
+    m_stderr.clear();
+    int status = 0;
+    qsizetype replies = -1;
+    std::atomic<bool> done{false};
+    std::thread inFlight([&] {
+        const HttpResult r = httpRequest(m_port, "POST", "/VOR01300.rdmConcAtivProje", batch, token);
+        status = r.status;
+        replies = QJsonDocument::fromJson(r.body).array().size();
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("\"method\":\"getProjeto\""), 30000);
+    ::kill(pid_t(m_server.processId()), SIGTERM);
+    // Keep reading the server's log meanwhile: a full pipe would stall it.
+    QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
+    inFlight.join();
+    QCOMPARE(status, 200);
+    QCOMPARE(replies, qsizetype(calls));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(m_server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_server.exitCode(), 0);
+}
+
+void TestHttp::cleanupTestCase()
+{
+    if (m_server.state() != QProcess::NotRunning) {
+        m_server.terminate();
+        m_server.waitForFinished(10000);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestHttp)
+#include "tst_appserver_http.moc"

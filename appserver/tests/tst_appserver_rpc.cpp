@@ -1,0 +1,247 @@
+// The JSON-RPC layer and sessions, bytes in and bytes out: bad requests,
+// notifications, batches, tokens, hostile strings, the request log.
+#include "Harness.h"
+
+class TestRpc : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { m_h = std::make_unique<Harness>(); m_token = m_h->login("ANA", "ana123"); QVERIFY(!m_token.isEmpty()); }
+    void badRequests_data();
+    void badRequests();
+    void notificationsAndBatches();
+    void httpLevel();
+    void loginRefusalsLookAlike();
+    void tokensExpireAndEnd();
+    void hostileStringsInEveryArgument();
+    void logLines();
+
+private:
+    std::unique_ptr<Harness> m_h;
+    QByteArray m_token;
+};
+
+void TestRpc::badRequests_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("withToken");
+    QTest::addColumn<int>("code");
+
+    auto req = [](const QByteArray &method, const QByteArray &params) -> QByteArray {
+        return R"({"jsonrpc":"2.0","id":1,"method":")" + method + R"(","params":)" + params + "}";
+    };
+    QTest::newRow("malformed JSON") << QByteArray(R"({"jsonrpc":"2.0",)") << true << -32700;
+    QTest::newRow("not JSON at all") << QByteArray("hello") << true << -32700;
+    QTest::newRow("scalar") << QByteArray("42") << true << -32600;
+    QTest::newRow("empty batch") << QByteArray("[]") << true << -32600;
+    QTest::newRow("no jsonrpc") << QByteArray(R"({"id":1,"method":"getProjeto","params":[]})") << true << -32600;
+    QTest::newRow("jsonrpc 1.0") << QByteArray(R"({"jsonrpc":"1.0","id":1,"method":"getProjeto","params":[]})") << true << -32600;
+    QTest::newRow("method number") << QByteArray(R"({"jsonrpc":"2.0","id":1,"method":5,"params":[]})") << true << -32600;
+    QTest::newRow("id object") << QByteArray(R"({"jsonrpc":"2.0","id":{},"method":"getProjeto","params":[]})") << true << -32600;
+    QTest::newRow("params string") << req("getProjeto", R"("0001")") << true << -32600;
+    QTest::newRow("no token") << req("getProjeto", R"(["0001","","T"])") << false << -32001;
+    QTest::newRow("unknown method") << req("dropEverything", "[]") << true << -32601;
+    QTest::newRow("method case") << req("getprojeto", R"(["0001","","T"])") << true << -32601;
+    QTest::newRow("named params") << req("getProjeto", R"({"CDFILIAL":"0001"})") << true << -32602;
+    QTest::newRow("too few") << req("getProjeto", R"(["0001",""])") << true << -32602;
+    QTest::newRow("too many") << req("getConcAtivPro", R"(["0001","0000000001","x"])") << true << -32602;
+    QTest::newRow("missing params") << QByteArray(R"({"jsonrpc":"2.0","id":1,"method":"getCSAAux"})") << true << -32602;
+    QTest::newRow("number argument") << req("getConcAtivPro", R"([1,"0000000001"])") << true << -32602;
+    QTest::newRow("null argument") << req("getConcAtivPro", R"(["0001",null])") << true << -32602;
+    QTest::newRow("packet as text") << req("setAprovaAtividades", R"(["{}"])") << true << -32602;
+    QTest::newRow("text as packet") << req("getCSAAux", R"([{},"x"])") << true << -32602;
+    QTest::newRow("project flag") << req("getProjeto", R"(["0001","","X"])") << true << -32602;
+    QTest::newRow("operator flag") << req("getFiltroOper", R"(["0001","0000000001","","all"])") << true << -32602;
+    const QByteArray f = R"("0001","0000000001",)";
+    QTest::newRow("situation empty") << req("getFiltroConcAtiv", "[" + f + R"("","T","","T","","_A"])") << true << -32602;
+    QTest::newRow("situation odd") << req("getFiltroConcAtiv", "[" + f + R"("","T","","T","_X","_A"])") << true << -32602;
+    QTest::newRow("situation reversed") << req("getFiltroConcAtiv", "[" + f + R"("","T","","T","_C_A","_A"])") << true << -32602;
+    QTest::newRow("status empty") << req("getFiltroConcAtiv", "[" + f + R"("","T","","T","_A",""])") << true << -32602;
+    QTest::newRow("status odd") << req("getFiltroConcAtiv", "[" + f + R"("","T","","T","_A","_A_C"])") << true << -32602;
+    QTest::newRow("all-flag odd") << req("getFiltroConcAtiv", "[" + f + R"("","t","","T","_A","_A"])") << true << -32602;
+    QTest::newRow("item list empty") << req("getFiltroConcAtiv", "[" + f + R"("","","","T","_A","_A"])") << true << -32602;
+    QTest::newRow("operator list empty") << req("getFiltroConcAtiv", "[" + f + R"("","T","","","_A","_A"])") << true << -32602;
+    QTest::newRow("list unquoted") << req("getFiltroConcAtiv", "[" + f + R"("","T","ANA,BIA","","_A","_A"])") << true << -32602;
+    QTest::newRow("list unclosed") << req("getFiltroConcAtiv", "[" + f + R"("","T","'ANA","","_A","_A"])") << true << -32602;
+    QTest::newRow("list gap") << req("getFiltroConcAtiv", "[" + f + R"("","T","'ANA',,'BIA'","","_A","_A"])") << true << -32602;
+    QTest::newRow("list spaces") << req("getFiltroConcAtiv", "[" + f + R"("","T","'ANA', 'BIA'","","_A","_A"])") << true << -32602;
+    QTest::newRow("list trailing comma") << req("getFiltroConcAtiv", "[" + f + R"("","T","'ANA',","","_A","_A"])") << true << -32602;
+    QTest::newRow("list injection") << req("getFiltroConcAtiv", "[" + f + R"("","T","'A') OR 1=1 --","","_A","_A"])") << true << -32602;
+}
+
+void TestRpc::badRequests()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, withToken);
+    QFETCH(int, code);
+    const CoreResponse r = m_h->request("POST", m_h->rpcPath(), body, withToken ? m_token : QByteArray());
+    QCOMPARE(r.status, 200);
+    const QJsonObject reply = QJsonDocument::fromJson(r.body).object();
+    QCOMPARE(reply.value("jsonrpc").toString(), QStringLiteral("2.0"));
+    QVERIFY(reply.contains("id"));
+    QVERIFY(!reply.contains("result"));
+    QCOMPARE(Harness::errorCode(reply), code);
+    const QString message = reply.value("error").toObject().value("message").toString();
+    QVERIFY(!message.isEmpty());
+    QVERIFY2(!message.contains("QSQLITE") && !message.contains("SQL"), qPrintable(message));
+}
+
+void TestRpc::notificationsAndBatches()
+{
+    // A notification is answered with nothing at all, even when it fails.
+    CoreResponse r = m_h->request("POST", m_h->rpcPath(),
+                                  R"({"jsonrpc":"2.0","method":"getProjeto","params":["0001","","T"]})", m_token);
+    QCOMPARE(r.status, 204);
+    QVERIFY(r.body.isEmpty());
+    r = m_h->request("POST", m_h->rpcPath(), R"({"jsonrpc":"2.0","method":"nope","params":[]})", m_token);
+    QCOMPARE(r.status, 204);
+
+    r = m_h->request("POST", m_h->rpcPath(),
+                     R"([{"jsonrpc":"2.0","id":"a","method":"getProjeto","params":["0001","","T"]},
+                         {"jsonrpc":"2.0","method":"getProjeto","params":["0001","","T"]},
+                         7,
+                         {"jsonrpc":"2.0","id":3,"method":"nope","params":[]},
+                         {"jsonrpc":"2.0","id":null,"method":"getCSAAux","params":["0001"]}])",
+                     m_token);
+    QCOMPARE(r.status, 200);
+    const QJsonArray replies = QJsonDocument::fromJson(r.body).array();
+    QCOMPARE(replies.size(), 4);
+    QCOMPARE(replies[0].toObject().value("id").toString(), QStringLiteral("a"));
+    QCOMPARE(Harness::rows(replies[0].toObject()).size(), 2);
+    QCOMPARE(Harness::errorCode(replies[1].toObject()), -32600);
+    QVERIFY(replies[1].toObject().value("id").isNull());
+    QCOMPARE(replies[2].toObject().value("id").toInt(), 3);
+    QCOMPARE(Harness::errorCode(replies[2].toObject()), -32601);
+    QCOMPARE(Harness::errorCode(replies[3].toObject()), -32602);
+
+    r = m_h->request("POST", m_h->rpcPath(), R"([{"jsonrpc":"2.0","method":"getProjeto","params":["0001","","T"]}])", m_token);
+    QCOMPARE(r.status, 204);
+}
+
+void TestRpc::httpLevel()
+{
+    QCOMPARE(m_h->request("GET", m_h->rpcPath(), {}, m_token).status, 405);
+    QCOMPARE(m_h->request("POST", "/other", "{}", m_token).status, 404);
+    QCOMPARE(m_h->request("POST", "/session", "not json").status, 400);
+    QByteArray huge(ServerCore::kMaxBody + 1, ' ');
+    QCOMPARE(m_h->request("POST", m_h->rpcPath(), huge, m_token).status, 413);
+}
+
+void TestRpc::loginRefusalsLookAlike()
+{
+    const CoreResponse wrongPassword = m_h->request("POST", "/session", R"({"operator":"ANA","password":"x"})");
+    const CoreResponse unknown = m_h->request("POST", "/session", R"({"operator":"ZECA","password":"ana123"})");
+    QCOMPARE(wrongPassword.status, 401);
+    QCOMPARE(unknown.status, 401);
+    QCOMPARE(wrongPassword.body, unknown.body);
+    QCOMPARE(m_h->request("POST", "/session", R"({"operator":"ana","password":"ana123"})").status, 401);
+
+    const CoreResponse ok = m_h->request("POST", "/session", R"({"operator":"BIA","password":"bia123"})");
+    QCOMPARE(ok.status, 200);
+    const QJsonObject o = QJsonDocument::fromJson(ok.body).object();
+    QCOMPARE(o.value("operator").toString(), QStringLiteral("BIA"));
+    QCOMPARE(o.value("name").toString(), QStringLiteral("Beatriz Alves"));
+    QVERIFY(QByteArray::fromBase64(o.value("token").toString().toLatin1(), QByteArray::Base64UrlEncoding).size() >= 16);
+    QVERIFY(o.value("token").toString().toLatin1() != m_token);
+
+    // Only salted hashes are stored.
+    Sql q(m_h->db->connection(), "SELECT DSSENHAHASH FROM OPERADOR WHERE CDOPERADOR = 'ANA'");
+    q.exec();
+    QVERIFY(q.next());
+    QVERIFY(q.text(0).startsWith("pbkdf2-sha256$"));
+    QVERIFY(!q.text(0).contains("ana123"));
+    QVERIFY(Passwords::verify("ana123", q.text(0)));
+    QVERIFY(!Passwords::verify("ana124", q.text(0)));
+}
+
+void TestRpc::tokensExpireAndEnd()
+{
+    Harness h;
+    const QByteArray token = h.login("ANA", "ana123");
+    const QJsonArray args{"0001", "", "T"};
+    h.nowMs += SessionStore::kIdleLimitMs - 1000; // still alive, and the use restarts the idle time
+    QCOMPARE(Harness::rows(h.call(token, "getProjeto", args)).size(), 2);
+    h.nowMs += SessionStore::kIdleLimitMs - 1000;
+    QCOMPARE(Harness::rows(h.call(token, "getProjeto", args)).size(), 2);
+    h.nowMs += SessionStore::kIdleLimitMs + 1;
+    QCOMPARE(Harness::errorCode(h.call(token, "getProjeto", args)), -32001);
+
+    const QByteArray second = h.login("ANA", "ana123");
+    QCOMPARE(h.request("DELETE", "/session", {}, second).status, 204);
+    QCOMPARE(Harness::errorCode(h.call(second, "getProjeto", args)), -32001);
+    QCOMPARE(h.request("DELETE", "/session", {}, second).status, 401);
+    QCOMPARE(Harness::errorCode(h.call("made-up", "getProjeto", args)), -32001);
+}
+
+void TestRpc::hostileStringsInEveryArgument()
+{
+    Harness h;
+    const QByteArray token = h.login("ANA", "ana123");
+    const qint64 activities = h.scalar("SELECT COUNT(*) FROM ATIVIDADE");
+    const QStringList hostile{
+        "' OR '1'='1", "0001' --", "'; DROP TABLE ATIVIDADE; --", "\"", "%", "_", "\\", "0001\"; DELETE FROM PROJETO; --",
+        "''", "'0001'", QString(5000, QLatin1Char('x')), QStringLiteral("ção\u0000x"),
+    };
+    const QJsonArray valid8{"0001", "0000000001", "", "T", "", "T", "_A_C", "_A_N"};
+    for (const MethodInfo &m : contractMethods()) {
+        for (int i = 0; i < m.argCount; ++i) {
+            if (m.argKinds[i] != ContractArgKind::String)
+                continue;
+            for (const QString &evil : hostile) {
+                QJsonArray params;
+                for (int k = 0; k < m.argCount; ++k)
+                    params.append(k < 2 ? valid8[k] : m.name == "getFiltroConcAtiv" ? valid8[k] : QJsonValue(""));
+                if (m.name == "getFiltroOper" || m.name == "getFiltroItemTrab")
+                    params[3] = "T";
+                if (m.name == "SetAtualizaConcCSA")
+                    params = QJsonArray{"0001", "0000000001", "001", "001", "00004", "50"};
+                params[i] = evil;
+                const QJsonObject reply = h.call(token, m.name, params);
+                const int code = Harness::errorCode(reply);
+                const QString where = m.name + "#" + QString::number(i + 1) + ": " + evil.left(40);
+                QVERIFY2(code == 0 || code == -32602 || code == -32011, qPrintable(where + " -> " + QString::number(code)));
+                if (code == 0 && i < 2 && m.payloadKind == ContractPayloadKind::Packet)
+                    QVERIFY2(Harness::rows(reply).isEmpty(), qPrintable(where)); // a hostile key matches nothing
+            }
+        }
+    }
+    // A quote inside a quoted list value is data, not SQL.
+    QJsonArray params = valid8;
+    params[4] = "'ANA'' OR ''1''=''1'";
+    params[5] = "";
+    const QJsonObject reply = h.call(token, "getFiltroConcAtiv", params);
+    QCOMPARE(Harness::errorCode(reply), 0);
+    QVERIFY(Harness::rows(reply).isEmpty());
+
+    QCOMPARE(h.scalar("SELECT COUNT(*) FROM ATIVIDADE"), activities);
+    QCOMPARE(h.scalar("SELECT COUNT(*) FROM PROJETO"), 3);
+    QCOMPARE(h.scalar("SELECT COUNT(*) FROM AUDITORIA"), 0);
+}
+
+void TestRpc::logLines()
+{
+    Harness h;
+    const QByteArray token = h.login("ANA", "ana123");
+    h.request("POST", "/session", R"({"operator":"ANA","password":"secret-typo"})");
+    h.call(token, "getProjeto", {"0001", "", "T"});
+    h.call(token, "getProjeto", {"0001"});
+    QCOMPARE(h.log.size(), 4);
+    for (const QByteArray &line : std::as_const(h.log)) {
+        QVERIFY(!line.contains('\n'));
+        QVERIFY2(!line.contains("ana123") && !line.contains("secret-typo") && !line.contains(token), line);
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        for (const char *key : {"time", "operator", "method", "params", "ms", "outcome"})
+            QVERIFY2(o.contains(QLatin1String(key)), line);
+    }
+    const QJsonObject call = QJsonDocument::fromJson(h.log[2]).object();
+    QCOMPARE(call.value("operator").toString(), QStringLiteral("ANA"));
+    QCOMPARE(call.value("method").toString(), QStringLiteral("getProjeto"));
+    QCOMPARE(call.value("params").toArray().size(), 3);
+    QCOMPARE(call.value("outcome").toString(), QStringLiteral("ok"));
+    QCOMPARE(QJsonDocument::fromJson(h.log[3]).object().value("outcome").toInt(), -32602);
+    QCOMPARE(QJsonDocument::fromJson(h.log[1]).object().value("outcome").toInt(), 401);
+}
+
+QTEST_GUILESS_MAIN(TestRpc)
+#include "tst_appserver_rpc.moc"
