@@ -41,6 +41,15 @@ QVariant readRow(TClientDataSet *dataSet, int row, F read)
 
 } // namespace
 
+// Also for indexes handed in by views and testers that may be stale or
+// invalid; never a warning.
+template<class M>
+bool validIndexOf(const M *model, const QModelIndex &index)
+{
+    return index.isValid() && index.model() == model && index.row() < model->rowCount()
+           && index.column() < model->columnCount();
+}
+
 // --- DataSetModel --------------------------------------------------------------
 
 DataSetModel::DataSetModel(TDBGrid *grid)
@@ -67,7 +76,7 @@ TField *DataSetModel::fieldAt(int column) const
 
 QVariant DataSetModel::data(const QModelIndex &index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!validIndex(index))
         return {};
     TClientDataSet *ds = m_grid->DataSet();
     TField *field = fieldAt(index.column());
@@ -113,7 +122,7 @@ QVariant DataSetModel::headerData(int section, Qt::Orientation orientation, int 
 
 Qt::ItemFlags DataSetModel::flags(const QModelIndex &index) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!validIndex(index))
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (m_grid->columnEditable(index.column()))
@@ -121,9 +130,14 @@ Qt::ItemFlags DataSetModel::flags(const QModelIndex &index) const
     return f;
 }
 
+bool DataSetModel::validIndex(const QModelIndex &index) const
+{
+    return validIndexOf(this, index);
+}
+
 bool DataSetModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (role != Qt::EditRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (role != Qt::EditRole || !validIndex(index))
         return false;
     TClientDataSet *ds = m_grid->DataSet();
     TField *field = fieldAt(index.column());
@@ -205,7 +219,7 @@ QString PickListModel::textAt(int row, TField *field) const
 
 QVariant PickListModel::data(const QModelIndex &index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!validIndex(index))
         return {};
     if (m_markable && index.column() == 0) {
         if (role == Qt::CheckStateRole)
@@ -232,7 +246,7 @@ QVariant PickListModel::headerData(int section, Qt::Orientation orientation, int
 
 Qt::ItemFlags PickListModel::flags(const QModelIndex &index) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+    if (!validIndex(index))
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (m_markable && index.column() == 0)
@@ -243,10 +257,15 @@ Qt::ItemFlags PickListModel::flags(const QModelIndex &index) const
 bool PickListModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     if (!m_markable || index.column() != 0 || role != Qt::CheckStateRole
-        || !checkIndex(index, CheckIndexOption::IndexIsValid))
+        || !validIndex(index))
         return false;
     setMarked(index.row(), value.toInt() == Qt::Checked);
     return true;
+}
+
+bool PickListModel::validIndex(const QModelIndex &index) const
+{
+    return validIndexOf(this, index);
 }
 
 bool PickListModel::isMarked(int row) const

@@ -43,6 +43,7 @@ public:
     TField *fieldAt(int column) const;
 
 private:
+    bool validIndex(const QModelIndex &index) const;
     TDBGrid *m_grid;
     int m_rows = 0;
     int m_columns = 0;
@@ -73,6 +74,7 @@ public:
     TField *fieldAt(int column) const;   // nullptr for the mark column
 
 private:
+    bool validIndex(const QModelIndex &index) const;
     QPointer<TClientDataSet> m_dataSet;
     bool m_markable;
     std::vector<TField *> m_fields;
