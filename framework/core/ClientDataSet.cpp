@@ -7,6 +7,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <climits>
 #include <map>
 #include <numeric>
@@ -118,6 +119,8 @@ struct TClientDataSet::Impl
     std::vector<int> filterColumns;     // filter field no -> column
     quint64 generation = 0;             // bumped whenever the rows are replaced or dropped
     QHash<QString, int> fieldByName;    // upper-case name -> declared field index
+    std::vector<std::pair<int, StateListener>> stateListeners;
+    int nextListenerId = 1;
 
     int readRow(int current) const
     {
@@ -452,6 +455,25 @@ void TClientDataSet::setState(State s)
         return;
     m_state = s;
     Q_EMIT stateChanged();
+    // A copy: a listener may add or remove listeners.
+    const auto listeners = d->stateListeners;
+    for (const auto &[id, listener] : listeners)
+        if (listener)
+            listener();
+}
+
+int TClientDataSet::addStateListener(StateListener listener)
+{
+    const int id = d->nextListenerId++;
+    d->stateListeners.emplace_back(id, std::move(listener));
+    return id;
+}
+
+void TClientDataSet::removeStateListener(int id)
+{
+    auto &listeners = d->stateListeners;
+    listeners.erase(std::remove_if(listeners.begin(), listeners.end(), [id](const auto &l) { return l.first == id; }),
+                    listeners.end());
 }
 
 void TClientDataSet::Edit()

@@ -109,6 +109,13 @@ public:
     // Field index among the declared fields, -1 when absent (case-insensitive).
     int fieldIndex(const QString &name) const;
 
+    // Internal, used by TDataSource: runs right after stateChanged, as a plain
+    // call rather than through Qt's signal machinery, so that an exception from
+    // a state-change handler reaches whoever changed the state.
+    using StateListener = std::function<void()>;
+    int addStateListener(StateListener listener); // returns an id for removeStateListener
+    void removeStateListener(int id);
+
     // Internal, used by TField.
     QVariant currentValue(int fieldIndex) const;
     QVariant currentOldValue(int fieldIndex) const;

@@ -7,25 +7,30 @@ TDataSource::TDataSource(QObject *owner)
 {
 }
 
+TDataSource::~TDataSource()
+{
+    if (m_dataSet)
+        m_dataSet->removeStateListener(m_listenerId);
+}
+
 void TDataSource::SetDataSet(TClientDataSet *dataSet)
 {
     if (dataSet == m_dataSet)
         return;
     const State before = state();
-    QObject::disconnect(m_connection);
-    QObject::disconnect(m_destroyedConnection);
+    if (m_dataSet) {
+        m_dataSet->removeStateListener(m_listenerId);
+        QObject::disconnect(m_connection);
+    }
     m_dataSet = dataSet;
     if (m_dataSet) {
-        // Direct: the handler runs inside the dataset call that changed the
-        // state, so an exception it raises reaches that call's caller.
-        m_connection = connect(m_dataSet, &TClientDataSet::stateChanged, this, [this] {
+        // A plain call from the dataset: an exception raised by the handler
+        // reaches the code that opened, edited, posted or closed.
+        m_listenerId = m_dataSet->addStateListener([this] {
             if (OnStateChange)
                 OnStateChange(this);
-        }, Qt::DirectConnection);
-        m_destroyedConnection = connect(m_dataSet, &QObject::destroyed, this, [this] {
-            m_dataSet = nullptr;
-            QObject::disconnect(m_connection);
         });
+        m_connection = connect(m_dataSet, &QObject::destroyed, this, [this] { m_dataSet = nullptr; });
     }
     Q_EMIT dataSetReplaced();
     if (state() != before && OnStateChange)

@@ -15,6 +15,7 @@ public:
     using NotifyEvent = std::function<void(QObject *sender)>;
 
     explicit TDataSource(QObject *owner = nullptr);
+    ~TDataSource() override;
 
     TClientDataSet *DataSet() const { return m_dataSet; }
     void SetDataSet(TClientDataSet *dataSet);
@@ -29,6 +30,6 @@ Q_SIGNALS:
 
 private:
     TClientDataSet *m_dataSet = nullptr;
-    QMetaObject::Connection m_connection;
-    QMetaObject::Connection m_destroyedConnection;
+    QMetaObject::Connection m_connection; // the dataset's destroyed()
+    int m_listenerId = 0;
 };

@@ -259,6 +259,21 @@ private Q_SLOTS:
         a.cds.Close();
         QCOMPARE(states, (QList<int>{TDataSource::dsBrowse, TDataSource::dsEdit, TDataSource::dsBrowse,
                                      TDataSource::dsEdit, TDataSource::dsBrowse, TDataSource::dsInactive}));
+
+        // A handler's exception reaches the code that changed the state.
+        a.load();
+        ds.OnStateChange = [](QObject *) { throw EAbort(); };
+        QVERIFY_THROWS_EXCEPTION(EAbort, a.cds.Edit());
+        QCOMPARE(a.cds.state(), TClientDataSet::State::Edit);
+
+        // A data source that goes away stops listening.
+        {
+            TDataSource other;
+            other.SetDataSet(&a.cds);
+            other.OnStateChange = [](QObject *) { QFAIL("destroyed data source notified"); };
+        }
+        ds.OnStateChange = nullptr;
+        a.cds.Cancel();
     }
 
     void editRules()
