@@ -71,10 +71,6 @@ public:
     void SetRecNo(int recNo);
     int RecordCount() const;          // visible rows
     bool Locate(const QStringList &fieldNames, const QVariantList &values);
-    bool Locate(const QString &fieldName, const QVariant &value)
-    {
-        return Locate(QStringList{fieldName}, QVariantList{value});
-    }
 
     void Edit();   // raises when inactive, empty, or read-only
     void Post();   // runs AfterPost; nothing outside edit state

@@ -225,8 +225,8 @@ private Q_SLOTS:
         QVERIFY(a.cds.Eof());
         a.cds.First();
         QVERIFY(a.cds.Bof());
-        QVERIFY(a.cds.Locate(QStringLiteral("NRTAREFA"), QStringLiteral("0003")));
-        QVERIFY(!a.cds.Locate(QStringLiteral("NRTAREFA"), QStringLiteral("9999")));
+        QVERIFY(a.cds.Locate(QStringList{"NRTAREFA"}, QVariantList{"0003"}));
+        QVERIFY(!a.cds.Locate(QStringList{"NRTAREFA"}, QVariantList{"9999"}));
         QVERIFY(a.cds.Locate({QStringLiteral("IDCHECK"), QStringLiteral("QTTEMPLAITAR")},
                              {QStringLiteral("N"), QVariant()}));
         QCOMPARE(seen, (QStringList{"0001", "0002", "0003", "0001", "0003", "0002"}));
