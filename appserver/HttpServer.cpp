@@ -13,7 +13,8 @@ HttpServer::HttpServer(ServerCore &core, int threads) : d(std::make_unique<Impl>
 {
     d->server.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
     d->server.set_payload_max_length(size_t(ServerCore::kMaxBody));
-    d->server.set_keep_alive_timeout(2);
+    // An idle keep-alive connection holds a worker and delays a stop by up to this long.
+    d->server.set_keep_alive_timeout(5);
 
     auto handler = [&core](const httplib::Request &req, httplib::Response &res) {
         CoreRequest request;

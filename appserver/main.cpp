@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QString databaseSpec, listen = QStringLiteral("127.0.0.1:8470"), importFile;
     bool demo = false;
-    int threads = 8;
+    int threads = 16;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString &a = args[i];

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void gzip();
     void refusals();
     void refusedImport();
+    void concurrentWritersAndReaders();
     void gracefulStop(); // last: stops the server
     void cleanupTestCase();
 
@@ -140,6 +141,36 @@ void TestHttp::refusedImport()
     QCOMPARE(p.exitCode(), 1);
     QVERIFY2(p.readAllStandardError().contains("projects[0].CDFILIAL"), "the message names the path");
     QVERIFY(p.readAllStandardOutput().isEmpty());
+}
+
+void TestHttp::concurrentWritersAndReaders()
+{
+    // Several sessions at once, each thread on its own connection: every
+    // write lands and no call meets a locked database.
+    const QByteArray token = login();
+    constexpr int threads = 6, rounds = 15;
+    std::atomic<int> good{0}, finished{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([&, t] {
+            for (int i = 0; i < rounds; ++i) {
+                const QByteArray percent = QByteArray::number(t * 10 + i % 10);
+                const QByteArray body = t % 2
+                    ? rpc("getConcAtivPro", R"(["0001","0000000001"])")
+                    : rpc("SetAtualizaConcCSA", QByteArray(R"(["0001","0000000001","001","001","0000)" +
+                                                           QByteArray::number(4 + t / 2) + R"(",")" + percent + R"("])")
+                                                    .constData());
+                const HttpResult r = httpRequest(m_port, "POST", "/VOR01300.rdmConcAtivProje", body, token);
+                if (r.ok && r.status == 200 && QJsonDocument::fromJson(r.body).object().contains("result"))
+                    ++good;
+            }
+            ++finished;
+        });
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(finished.load(), threads, 60000);
+    for (std::thread &th : pool)
+        th.join();
+    QCOMPARE(good.load(), threads * rounds);
 }
 
 void TestHttp::gracefulStop()
