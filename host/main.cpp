@@ -6,6 +6,7 @@
 #include "LoginDialog.h"
 #include "MainWindow.h"
 #include "NumberFormat.h"
+#include "Routines.h"
 #include "Services.h"
 
 #include <QApplication>
@@ -104,6 +105,13 @@ int main(int argc, char *argv[])
         QTimer::singleShot(0, &window, [&window, &options] { window.openScreen(options.openScreen); });
     }
     if (!options.screenshot.isEmpty()) {
+        // Nobody sees message boxes in a headless run: repeat them on stderr.
+        const ErrorPresenter shown = errorPresenter();
+        setErrorPresenter([shown](const QString &text) {
+            printErr(text);
+            if (shown)
+                shown(text);
+        });
         // Let the screen open and the loop settle, then keep a picture and end.
         QTimer::singleShot(2000, &window, [&window, &options] {
             runGuarded([&] {
