@@ -15,6 +15,7 @@ HttpServer::HttpServer(ServerCore &core, int threads) : d(std::make_unique<Impl>
     d->server.set_payload_max_length(size_t(ServerCore::kMaxBody));
     // An idle keep-alive connection holds a worker and delays a stop by up to this long.
     d->server.set_keep_alive_timeout(5);
+    d->server.set_keep_alive_max_count(100);
 
     auto handler = [&core](const httplib::Request &req, httplib::Response &res) {
         CoreRequest request;

@@ -66,6 +66,7 @@ private Q_SLOTS:
     void filters_data();
     void filters();
     void filterListsWithQuotes();
+    void databaseFailuresWriteNothing();
 };
 
 void TestRules::helpers()
@@ -394,6 +395,35 @@ void TestRules::filterListsWithQuotes()
     QCOMPARE(column(h.call(t, "getFiltroOper", {"0001", "P'1", "", "T"}), "CDOPERRESP"), (QStringList{"O'NEIL", "ZE"}));
     QCOMPARE(column(h.call(t, "getFiltroItemTrab", {"0001", "P'1", "", "T"}), "CDREDUITTRAB"), (QStringList{"AS'PAS", "SEM"}));
     QCOMPARE(column(h.call(t, "getProjeto", {"0001", "P'1", ""}), "NMPROJETO"), QStringList{"Aspas"});
+}
+
+void TestRules::databaseFailuresWriteNothing()
+{
+    Harness h;
+    const QByteArray ana = h.login("ANA", "ana123");
+    const QJsonObject list = Harness::payload(h.call(ana, "getConcAtivPro", {"0001", "0000000001"})).toObject();
+    // The audit row is the last statement of each write: losing its table
+    // makes every write fail at its very end.
+    Sql(h.db->connection(), "DROP TABLE AUDITORIA").exec();
+
+    QJsonObject r = h.call(ana, "SetAtualizaConcCSA", {"0001", "0000000001", "001", "001", "00006", "99"});
+    QCOMPARE(Harness::errorCode(r), -32010);
+    QVERIFY(!r.value("error").toObject().value("message").toString().contains("AUDITORIA"));
+    r = h.call(ana, "setAprovaAtividades", {changeLog(list, {{"00003", "S"}, {"00006", "S"}})});
+    QCOMPARE(Harness::errorCode(r), -32010);
+
+    const QJsonObject after = h.call(ana, "getConcAtivPro", {"0001", "0000000001"});
+    QCOMPARE(column(after, "VRPERCCONCL").at(5), QStringLiteral("62.5"));
+    QCOMPARE(column(after, "STAPROVACAO").at(2), QStringLiteral("N"));
+    QCOMPARE(column(after, "STAPROVACAO").at(5), QStringLiteral("N"));
+    bool logged = false;
+    for (const QByteArray &line : std::as_const(h.log))
+        logged = logged || line.contains("databaseError");
+    QVERIFY(logged);
+
+    Sql(h.db->connection(), "DROP TABLE APROPRIACAO").exec();
+    QCOMPARE(Harness::errorCode(h.call(ana, "getCSAAux", {"0001", "0000000001"})), -32010);
+    QCOMPARE(Harness::rows(h.call(ana, "getProjeto", {"0001", "", "T"})).size(), 2); // still serving
 }
 
 QTEST_GUILESS_MAIN(TestRules)
