@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QTimer>
 
 namespace VorHttp {
@@ -58,21 +59,29 @@ Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QU
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
 
-    QNetworkReply *reply = manager.sendCustomRequest(request, verb, jsonBody);
+    QPointer<QNetworkReply> reply = manager.sendCustomRequest(request, verb, jsonBody);
 
     bool timedOut = false;
     if (!reply->isFinished()) {
         QEventLoop loop;
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        // The owner of the access manager may be freed by a timer while we wait.
+        QObject::connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
         QTimer timer;
         timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, &loop, [&timedOut, reply] {
+        QObject::connect(&timer, &QTimer::timeout, &loop, [&timedOut, &reply] {
             timedOut = true;
-            reply->abort();
+            if (reply)
+                reply->abort();
         });
         timer.start(timeoutMs > 0 ? timeoutMs : 30000);
         if (!reply->isFinished())
             loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (!reply) {
+        result.outcome = Result::Outcome::NetworkError;
+        result.errorText = QStringLiteral("A conexão com o servidor de aplicação foi fechada durante a chamada.");
+        return result;
     }
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);

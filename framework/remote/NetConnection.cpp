@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QPointer>
 #include <QUrl>
 
 namespace {
@@ -113,9 +114,20 @@ QJsonValue TAppServer::call(const QString &method, const QList<RemoteArg> &args)
     url.setPort(c.m_openPort);
     url.setPath(QLatin1Char('/') + c.m_openServerName);
 
+    const bool throwException = c.m_throwException;
+    const QPointer<TNetConnection> alive(&c);
     const VorHttp::Result result = VorHttp::exchange(*c.m_manager, "POST", url,
                                                      QJsonDocument(request).toJson(QJsonDocument::Compact),
                                                      sessionToken(), c.m_timeoutMs);
+    if (!alive) {
+        // Freed while waiting (its form went away): report without touching it.
+        const QString message = QStringLiteral("A conexão com o servidor de aplicação foi fechada durante a chamada.");
+        if (throwException)
+            throw EVorError(message);
+        return QJsonObject{{QStringLiteral("error"),
+                            QJsonObject{{QStringLiteral("code"), int(TNetConnection::ErrNetwork)},
+                                        {QStringLiteral("message"), message}}}};
+    }
     switch (result.outcome) {
     case VorHttp::Result::Outcome::Answered:
         break;

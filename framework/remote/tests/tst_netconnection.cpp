@@ -364,6 +364,23 @@ private Q_SLOTS:
         QCOMPARE(server.requests.size(), 1);
     }
 
+    void connectionFreedDuringItsCall()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            FakeHttpServer::Response response{200, rpcResult(bodyOf(r), QJsonObject{{"payload", 1}})};
+            response.delayMs = 400;
+            return response;
+        });
+        auto *connection = new TNetConnection;
+        pointAt(*connection, server.serverPort());
+        QPointer<TNetConnection> watch(connection);
+        QTimer::singleShot(50, &server, [connection] { connection->deleteLater(); });
+        const QJsonValue envelope = connection->AppServer().call("getX", {});
+        QVERIFY(watch.isNull());
+        QCOMPARE(errorCode(envelope), int(TNetConnection::ErrNetwork));
+        QVERIFY(errorMessage(envelope).contains("fechada durante a chamada"));
+    }
+
     void beforeConnectRunsOnEveryOpen()
     {
         FakeHttpServer first([](const FakeHttpServer::Request &r) {
