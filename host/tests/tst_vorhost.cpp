@@ -1,0 +1,95 @@
+// The program itself against the real application server: log in from the
+// command line, show the main window, take the headless picture and end.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_Vorhost : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!QFile::exists(VOR_SERVER_BIN))
+            QSKIP("vor01300-server is not built in this tree");
+        QVERIFY(m_dir.isValid());
+        m_server.setProgram(VOR_SERVER_BIN);
+        m_server.setArguments({"--database", "sqlite:" + m_dir.filePath("demo.sqlite"), "--demo", "--listen",
+                               "127.0.0.1:0"});
+        m_server.setProcessChannelMode(QProcess::SeparateChannels);
+        m_server.start();
+        QVERIFY(m_server.waitForStarted(10000));
+        QByteArray out;
+        QElapsedTimer clock;
+        clock.start();
+        while (m_address.isEmpty() && clock.elapsed() < 20000 && m_server.state() == QProcess::Running) {
+            m_server.waitForReadyRead(500);
+            out += m_server.readAllStandardOutput();
+            const auto match = QRegularExpression("listening on (\\S+)").match(QString::fromUtf8(out));
+            if (match.hasMatch())
+                m_address = match.captured(1);
+        }
+        QVERIFY2(!m_address.isEmpty(), out.constData());
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_server.state() != QProcess::NotRunning) {
+            m_server.terminate();
+            QVERIFY(m_server.waitForFinished(10000));
+        }
+    }
+
+    void logsInAndShowsTheMainWindow()
+    {
+        const QString shot = m_dir.filePath("shot.png");
+        QProcess host;
+        host.setProcessEnvironment(environment());
+        host.start(VORHOST_BIN, {"--server", m_address, "--operator", "ANA", "--password", "ana123", "--local-db",
+                                 m_dir.filePath("local.sqlite"), "--locale", "pt_BR", "--screenshot", shot});
+        QVERIFY(host.waitForFinished(60000));
+        const QString out = QString::fromUtf8(host.readAllStandardOutput());
+        QVERIFY2(host.exitCode() == 0, qPrintable(out + host.readAllStandardError()));
+        QVERIFY(out.contains("screenshot: " + shot));
+        QImage image(shot);
+        QVERIFY(!image.isNull());
+        QVERIFY(image.width() > 400);
+        QVERIFY(QFile::exists(m_dir.filePath("local.sqlite")));
+    }
+
+    void aRefusedLoginEndsWithTheReason()
+    {
+        QProcess host;
+        host.setProcessEnvironment(environment());
+        host.start(VORHOST_BIN, {"--server", m_address, "--operator", "ANA", "--password", "errada", "--local-db",
+                                 m_dir.filePath("local.sqlite")});
+        QVERIFY(host.waitForFinished(60000));
+        QCOMPARE(host.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(host.readAllStandardError()).contains("Operador ou senha inválidos."));
+    }
+
+private:
+    QProcessEnvironment environment() const
+    {
+        // Keep the remembered server and data folder inside the test's directory.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_dir.path());
+        env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
+        env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        return env;
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_server;
+    QString m_address;
+};
+
+QTEST_GUILESS_MAIN(tst_Vorhost)
+#include "tst_vorhost.moc"
