@@ -1,4 +1,300 @@
+// Application object, forms in the MDI area, the base screens and shortcuts.
+#include "TestData.h"
+
+#include "Application.h"
+#include "CheckBox.h"
+#include "DBGrid.h"
+#include "Errors.h"
+#include "FrmFiltroPadrao.h"
+#include "FrmPadraoGrid.h"
+#include "GroupBox.h"
+#include "MenuItem.h"
+#include "PageControl.h"
+#include "Panel.h"
+#include "RadioButton.h"
+#include "SpeedButton.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMenu>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+namespace {
+
+class TfrmScreen : public TfrmPadraoGrid
+{
+public:
+    TfrmScreen()
+    {
+        cds = new TClientDataSet(this);
+        fillPeople(*cds, {{"A", "Ana"}, {"B", "Bruno"}});
+        mnuFiltrar = new TMenuItem(QStringLiteral("&Filtrar"), this);
+        mnuFiltrar->SetShortCut(16460);
+        addMenuItem(mnuManutencao, mnuFiltrar);
+        mnuFiltrar->OnClick = [this](QObject *) { ++filters; };
+    }
+    TClientDataSet *cds = nullptr;
+    TMenuItem *mnuFiltrar = nullptr;
+    QStringList log;
+    int filters = 0;
+    TCloseAction closeAction = caHide;
+
+    void FormCreate(QObject *sender) override
+    {
+        TfrmPadraoGrid::FormCreate(sender);
+        log << QStringLiteral("create %1").arg(cds->RecordCount()); // the derived object is complete
+        dtsPadrao->SetDataSet(cds);
+    }
+    void FormClose(QObject *sender, TCloseAction &action) override
+    {
+        TfrmPadraoGrid::FormClose(sender, action);
+        log << QStringLiteral("close");
+        action = closeAction;
+    }
+    void FormActivate(QObject *) override { log << QStringLiteral("activate"); }
+    void dtsPadraoStateChange(QObject *sender) override
+    {
+        TfrmPadraoGrid::dtsPadraoStateChange(sender);
+        log << QStringLiteral("state %1").arg(int(dtsPadrao->state()));
+    }
+    void sbtVerificarClick(QObject *) override { log << QStringLiteral("verify"); }
+};
+
+class TfrmFailing : public TForm
+{
+public:
+    void FormCreate(QObject *) override { throw EVorError(QStringLiteral("sem conexão")); }
+};
+
+class TfrmFiltro : public TfrmFiltroPadrao
+{
+public:
+    TfrmFiltro()
+    {
+        setObjectName(QStringLiteral("frmFiltroTeste"));
+        rbtTodos = new TRadioButton(QStringLiteral("Todos"), grbFiltroPadrao);
+        rbtTodos->setObjectName(QStringLiteral("rbtTodos"));
+        rbtLista = new TRadioButton(QStringLiteral("Lista"), grbFiltroPadrao);
+        rbtLista->setObjectName(QStringLiteral("rbtLista"));
+        rbtLista->move(0, 30);
+        ckbAberto = new TCheckBox(QStringLiteral("Em Aberto"), grbFiltroPadrao);
+        ckbAberto->setObjectName(QStringLiteral("ckbAberto"));
+        ckbAberto->move(0, 60);
+        rbtTodos->SetChecked(true);
+        rbtLista->OnClick = [this](QObject *) { log << QStringLiteral("lista"); };
+    }
+    TRadioButton *rbtTodos, *rbtLista;
+    TCheckBox *ckbAberto;
+    QStringList log;
+    void sbtConfirmaClick(QObject *) override
+    {
+        log << QStringLiteral("confirm");
+        SetModalResult(mrOk);
+    }
+    void FormClose(QObject *, TCloseAction &action) override
+    {
+        log << QStringLiteral("close");
+        action = caHide;
+    }
+};
+
+struct Host
+{
+    QMainWindow main;
+    QMdiArea *area = new QMdiArea;
+    Host()
+    {
+        main.setCentralWidget(area);
+        main.resize(900, 700);
+        app()->SetMainForm(&main);
+        main.show();
+        QApplication::setActiveWindow(&main);
+    }
+    ~Host() { app()->SetMainForm(nullptr); }
+};
+
+} // namespace
+
+class TstForms : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void factoryRunsFormCreateOnce()
+    {
+        PresenterRecorder errors;
+        Host host;
+        auto *form = app()->CreateForm<TfrmScreen>();
+        // Binding the data source runs the (overridden) state handler.
+        QCOMPARE(form->log, QStringList({"create 2", "state 1"}));
+        QVERIFY(std::find(app()->Forms().begin(), app()->Forms().end(), QPointer<TForm>(form)) != app()->Forms().end());
+        form->runFormCreate();
+        QCOMPARE(form->log.count(QStringLiteral("create 2")), 1);
+
+        const size_t before = app()->Forms().size();
+        bool raised = false;
+        try {
+            app()->CreateForm<TfrmFailing>();
+        } catch (const EVorError &e) {
+            raised = e.message() == QStringLiteral("sem conexão");
+        }
+        QVERIFY(raised);
+        QCOMPARE(app()->Forms().size(), before);
+        delete form;
+    }
+
+    void mdiChildShowCloseReuse()
+    {
+        Host host;
+        QPointer<TfrmScreen> form = app()->CreateForm<TfrmScreen>();
+        form->log.clear();
+        form->Show();
+        QVERIFY(form->SubWindow());
+        QCOMPARE(host.area->subWindowList().size(), 1);
+        QVERIFY(form->Visible());
+        QTRY_VERIFY(form->log.contains(QStringLiteral("activate")));
+        QMdiSubWindow *sub = form->SubWindow();
+
+        form->Close();
+        QVERIFY(!form->Visible());
+        QVERIFY(form->log.contains(QStringLiteral("close")));
+        form->Show();
+        QCOMPARE(form->SubWindow(), sub);
+        QCOMPARE(host.area->subWindowList().size(), 1);
+        QVERIFY(form->Visible());
+
+        form->SetWindowState(wsMaximized);
+        QCOMPARE(form->WindowState(), wsMaximized);
+        form->SetWindowState(wsNormal);
+        QCOMPARE(form->WindowState(), wsNormal);
+
+        // The sub-window's close box runs the same close.
+        form->log.clear();
+        sub->close();
+        QCOMPARE(form->log, QStringList({"close"}));
+        QVERIFY(!form->Visible());
+        QVERIFY(form);
+
+        form->closeAction = caFree;
+        form->Show();
+        form->Close();
+        QTRY_VERIFY(!form);
+        QTRY_COMPARE(host.area->subWindowList().size(), 0);
+    }
+
+    void screenCursor()
+    {
+        app()->setScreenCursor(crHourGlass);
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        app()->setScreenCursor(crHourGlass);
+        app()->setScreenCursor(crDefault);
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(app()->screenCursor(), 0);
+    }
+
+    void baseScreenCommandsAndHandlers()
+    {
+        Host host;
+        auto *form = app()->CreateForm<TfrmScreen>();
+        form->Show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host.main));
+        QVERIFY(form->sbtAlterar->Enabled());
+        QVERIFY(form->mnuAlterar->Enabled());
+        QVERIFY(!form->sbtConfirmar->Enabled());
+        QCOMPARE(form->dbgPadrao->DataSet(), form->cds);
+
+        form->log.clear();
+        QTest::mouseClick(form->sbtAlterar, Qt::LeftButton);
+        QCOMPARE(form->cds->state(), TClientDataSet::State::Edit);
+        QCOMPARE(form->log, QStringList({"state 2"}));
+        QVERIFY(form->sbtConfirmar->Enabled());
+        QVERIFY(form->mnuConfirmar->Enabled());
+        QVERIFY(!form->mnuAlterar->Enabled());
+        form->mnuCancelar->trigger();
+        QCOMPARE(form->cds->state(), TClientDataSet::State::Browse);
+
+        form->mnuVerificar->trigger();
+        QTest::mouseClick(form->sbtVerificar, Qt::LeftButton);
+        QCOMPARE(form->log.count(QStringLiteral("verify")), 2);
+
+        auto *header = new TPanel;
+        header->setFixedHeight(40);
+        form->insertHeader(header);
+        QTRY_VERIFY(header->isVisible());
+        QTRY_VERIFY(header->y() >= form->panMenu->y() + form->panMenu->height());
+        QVERIFY(header->y() + header->height() <= form->pgcPadrao->y());
+        delete form;
+    }
+
+    void shortcutsReachActiveChildOnly()
+    {
+        Host host;
+        auto *one = app()->CreateForm<TfrmScreen>();
+        auto *two = app()->CreateForm<TfrmScreen>();
+        one->Show();
+        two->Show();
+        QVERIFY(QTest::qWaitForWindowActive(&host.main));
+        host.area->setActiveSubWindow(one->SubWindow());
+        one->dbgPadrao->setFocus();
+        QTRY_VERIFY(one->dbgPadrao->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(one->filters, 1);
+        QCOMPARE(two->filters, 0);
+        host.area->setActiveSubWindow(two->SubWindow());
+        two->dbgPadrao->setFocus();
+        QTRY_VERIFY(two->dbgPadrao->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(one->filters, 1);
+        QCOMPARE(two->filters, 1);
+        two->mnuFiltrar->SetEnabled(false);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(two->filters, 1);
+        delete one;
+        delete two;
+    }
+
+    void filterDialogOptionsAndModal()
+    {
+        QTemporaryDir dir;
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+        QCoreApplication::setOrganizationName(QStringLiteral("vortest"));
+        auto *dialog = app()->CreateForm<TfrmFiltro>();
+        dialog->rbtLista->SetChecked(true);
+        dialog->ckbAberto->SetChecked(true);
+        dialog->btfSaveOpcClick(dialog);
+        dialog->rbtTodos->SetChecked(true);
+        dialog->ckbAberto->SetChecked(false);
+        dialog->log.clear();
+        dialog->btfLoadOpcClick(dialog);
+        QVERIFY(dialog->rbtLista->Checked());
+        QVERIFY(dialog->ckbAberto->Checked());
+        QCOMPARE(dialog->log, QStringList({"lista"})); // loading runs the click handlers
+        QCOMPARE(dialog->cdsCarregaOpcoes->RecordCount(), 3);
+
+        // Escape cancels: FormClose runs and the dialog hides.
+        dialog->log.clear();
+        QTimer::singleShot(0, dialog, [dialog] { QTest::keyClick(dialog, Qt::Key_Escape); });
+        QCOMPARE(dialog->ShowModal(), int(mrCancel));
+        QCOMPARE(dialog->log, QStringList({"close"}));
+        QVERIFY(!dialog->Visible());
+
+        dialog->log.clear();
+        QTimer::singleShot(0, dialog, [dialog] { QTest::mouseClick(dialog->sbtConfirma, Qt::LeftButton); });
+        QCOMPARE(dialog->ShowModal(), int(mrOk));
+        QCOMPARE(dialog->log, QStringList({"confirm", "close"}));
+
+        // Closing the hidden dialog from code still runs FormClose.
+        dialog->log.clear();
+        dialog->Close();
+        QCOMPARE(dialog->log, QStringList({"close"}));
+        delete dialog;
+    }
+};
+
+QTEST_MAIN(TstForms)
 #include "tst_ui_forms.moc"
