@@ -177,6 +177,8 @@ QSqlDatabase Database::connection()
             db.setPort(m_config.port);
         db.setUserName(m_config.user);
         db.setPassword(m_config.password);
+        // Keeps "already exists, skipping" notices out of the request log.
+        db.setConnectOptions(QStringLiteral("options='-c client_min_messages=warning'"));
     }
     if (!db.open())
         throw DbError(errorText(db.lastError()));

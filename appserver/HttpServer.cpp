@@ -62,3 +62,8 @@ void HttpServer::stop()
 {
     d->server.stop();
 }
+
+bool HttpServer::isRunning() const
+{
+    return d->server.is_running();
+}

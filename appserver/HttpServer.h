@@ -17,7 +17,9 @@ public:
     int bind(const QString &host, int port);
     // Serves until stop(); requests in progress finish first.
     bool serve();
+    // Call once, from any thread, while isRunning().
     void stop();
+    bool isRunning() const;
 
 private:
     struct Impl;

@@ -10,12 +10,36 @@
 #include <QFile>
 #include <QStringList>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <pthread.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
+
+// SIGINT/SIGTERM may land on any thread (database client libraries start
+// their own); the handler only writes to a pipe that one thread watches.
+int g_stopPipe[2] = {-1, -1};
+
+extern "C" void onStopSignal(int)
+{
+    const char c = 1;
+    const ssize_t n = ::write(g_stopPipe[1], &c, 1);
+    (void)n;
+}
+
+void installStopHandlers()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
 
 void usage()
 {
@@ -33,14 +57,12 @@ void fail(const QString &message)
 
 int main(int argc, char *argv[])
 {
-    // Signals are taken by one thread with sigwait(); every other thread,
-    // including httplib's workers created later, inherits the block.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    if (::pipe(g_stopPipe) != 0) {
+        std::perror("vor01300-server: pipe");
+        return 1;
+    }
+    installStopHandlers();
 
     QCoreApplication app(argc, argv);
     QString databaseSpec, listen = QStringLiteral("127.0.0.1:8470"), importFile;
@@ -137,15 +159,27 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    std::thread signalWaiter([&http, signals] {
-        int sig = 0;
-        sigwait(&signals, &sig);
-        http.stop();
+    std::atomic<bool> served{false};
+    std::thread stopper([&http, &served] {
+        char c = 0;
+        while (::read(g_stopPipe[0], &c, 1) < 0 && errno == EINTR) {
+        }
+        // A signal that came before serving began is honoured once it has;
+        // stop() is called once only.
+        while (!served) {
+            if (http.isRunning()) {
+                http.stop();
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     });
-    signalWaiter.detach();
 
     std::printf("listening on %s:%d\n", host.toLocal8Bit().constData(), bound);
     std::fflush(stdout);
     const bool ok = http.serve();
+    served = true;
+    onStopSignal(0); // wakes the watcher when serving ended without a signal
+    stopper.join();
     return ok ? 0 : 1;
 }
