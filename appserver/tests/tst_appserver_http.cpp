@@ -179,7 +179,7 @@ void TestHttp::gracefulStop()
     constexpr int calls = 2000;
     QByteArray batch = "[";
     for (int i = 0; i < calls; ++i)
-        batch += (i ? "," : "") + rpc("getProjeto", R"(["0001","","T"])", i);
+        batch += (i ? "," : "") + rpc("getFiltroOper", R"(["0001","0000000001","","T"])", i);
     batch += "]";
 
     m_stderr.clear();
@@ -192,7 +192,8 @@ void TestHttp::gracefulStop()
         replies = QJsonDocument::fromJson(r.body).array().size();
         done = true;
     });
-    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("\"method\":\"getProjeto\""), 30000);
+    // Called nowhere else here: its first log line means the batch is in flight.
+    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("\"method\":\"getFiltroOper\""), 30000);
     ::kill(pid_t(m_server.processId()), SIGTERM);
     // Keep reading the server's log meanwhile: a full pipe would stall it.
     QTRY_VERIFY_WITH_TIMEOUT(done, 60000);
