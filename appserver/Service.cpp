@@ -111,10 +111,15 @@ size_t qHash(const ActivityKey &k, size_t seed = 0)
     return qHashMulti(seed, k.filial, k.projeto, k.baseline, k.versao, k.seq);
 }
 
-const QString kKeyWhere = QStringLiteral(
-    "A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
-    " AND A.NRBASELINEPR = CAST(:NRBASELINEPR AS VARCHAR(3)) AND A.CDVERCRONPRJ = CAST(:CDVERCRONPRJ AS VARCHAR(3))"
-    " AND A.CDSEQCRONPRJ = CAST(:CDSEQCRONPRJ AS VARCHAR(5))");
+// The five keys of an activity; `alias` is "A." or empty.
+QString keyWhere(const QString &alias)
+{
+    return QStringLiteral("%1CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND %1CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
+                          " AND %1NRBASELINEPR = CAST(:NRBASELINEPR AS VARCHAR(3))"
+                          " AND %1CDVERCRONPRJ = CAST(:CDVERCRONPRJ AS VARCHAR(3))"
+                          " AND %1CDSEQCRONPRJ = CAST(:CDSEQCRONPRJ AS VARCHAR(5))")
+        .arg(alias);
+}
 
 void bindKey(Sql &q, const ActivityKey &k)
 {
@@ -666,7 +671,7 @@ void Service::approve(const QJsonValue &packetValue, const QString &operatorCode
             throw RpcError(RpcCode::NotFound, notFoundText(k));
         Sql q(tx.db(), QStringLiteral("SELECT P.CDOPERESPRJ FROM ATIVIDADE A JOIN PROJETO P"
                                       " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
-                           + kKeyWhere);
+                           + keyWhere(QStringLiteral("A.")));
         bindKey(q, k);
         q.exec();
         if (!q.next())
@@ -679,7 +684,7 @@ void Service::approve(const QJsonValue &packetValue, const QString &operatorCode
     for (const ActivityKey &k : std::as_const(toApprove)) {
         Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET DTHRAPROVATIVTA = CAST(:DT AS VARCHAR(19)),"
                                       " CDOPERAPROV = CAST(:OP AS VARCHAR(12)) WHERE ")
-                           + QString(kKeyWhere).remove(QStringLiteral("A.")));
+                           + keyWhere(QString()));
         u.bind(QStringLiteral(":DT"), now).bind(QStringLiteral(":OP"), operatorCode);
         bindKey(u, k);
         u.exec();
@@ -703,7 +708,7 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
     {
         Sql q(tx.db(), QStringLiteral("SELECT A.VRPERCCONCL, P.CDOPERESPRJ FROM ATIVIDADE A JOIN PROJETO P"
                                       " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
-                           + kKeyWhere);
+                           + keyWhere(QStringLiteral("A.")));
         bindKey(q, k);
         q.exec();
         if (!q.next())
@@ -714,7 +719,7 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
         before = q.value(0);
     }
     Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET VRPERCCONCL = CAST(:V AS DOUBLE PRECISION) WHERE ")
-                       + QString(kKeyWhere).remove(QStringLiteral("A.")));
+                       + keyWhere(QString()));
     u.bind(QStringLiteral(":V"), value);
     bindKey(u, k);
     u.exec();
