@@ -537,8 +537,17 @@ void TfrmConcAtivProj::vd_CDPROJETO(bool obrigatorio)
     }
 }
 
+bool TfrmConcAtivProj::SaindoDaJanela() const
+{
+    // Hiding or minimising the window hands the focus on to whatever control
+    // comes next; that is no move of the user's between controls.
+    return !isVisible();
+}
+
 void TfrmConcAtivProj::edtCDFILIALExit(QObject *)
 {
+    if (SaindoDaJanela())
+        return;
     vd_CDFILIAL(true);
 }
 
@@ -602,7 +611,7 @@ void TfrmConcAtivProj::btpProjetoAfterPesq(QObject *)
 
 void TfrmConcAtivProj::panFiltroProjEnter(QObject *)
 {
-    if (!cdsConcAtivProj->Active())
+    if (SaindoDaJanela() || !cdsConcAtivProj->Active())
         return;
     cdsConcAtivProj->Close();
     cdsApropriaCSA->Close();
@@ -629,6 +638,8 @@ void TfrmConcAtivProj::CarregaAtividades()
 
 void TfrmConcAtivProj::panFiltroProjExit(QObject *)
 {
+    if (SaindoDaJanela())
+        return;
     vd_CDPROJETO(true);
     sbtFiltro->SetEnabled(true);
     mnuFiltrar->SetEnabled(sbtFiltro->Enabled());

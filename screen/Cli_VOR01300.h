@@ -188,6 +188,7 @@ public:
     TMenuItem *mnuConcluir = nullptr;
 
 private:
+    bool SaindoDaJanela() const;
     void CriaDados();
     void CriaTela();
     void CriaGrades();

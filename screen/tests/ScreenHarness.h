@@ -2,6 +2,7 @@
 
 #include "ServerFixture.h"
 
+#include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
 
@@ -22,7 +23,7 @@ public:
 
     // false with the reason; skip when the server program is not built.
     bool setUp(QString *errorText);
-    // IniProc, then waits until the screen's window is active.
+    // Initialize and IniProc, then waits until the screen is shown.
     TfrmConcAtivProj *openScreen();
 
     QMainWindow *mainWindow() const { return m_mainWindow; }
