@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 FocusEvents::FocusEvents()
@@ -61,6 +62,35 @@ FocusTracker::FocusTracker()
     : QObject(qApp)
 {
     connect(qApp, &QApplication::focusChanged, this, &FocusTracker::onFocusChanged);
+    qApp->installEventFilter(this);
+}
+
+bool FocusTracker::eventFilter(QObject *watched, QEvent *event)
+{
+    // Qt gives the focus of a click before the press reaches any filter, so a
+    // refusal made then is known here.
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (m_refusedTarget && watched->isWidgetType()) {
+            auto *w = static_cast<QWidget *>(watched);
+            if (w == m_refusedTarget || m_refusedTarget->isAncestorOf(w) || w->isAncestorOf(m_refusedTarget)) {
+                m_refusedTarget = nullptr;
+                m_swallowRelease = true;
+                return true;
+            }
+        }
+        break;
+    case QEvent::MouseButtonRelease:
+        if (m_swallowRelease && watched->isWidgetType()) {
+            m_swallowRelease = false;
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QWidget *FocusTracker::activeControlOf(QWidget *form) const
@@ -125,6 +155,8 @@ void FocusTracker::transition(QWidget *scope, QWidget *from, QWidget *to, int de
         }
         m_last[scope] = landing;
         m_busy = false;
+        m_refusedTarget = guardTo.data();
+        QTimer::singleShot(0, this, [this] { m_refusedTarget = nullptr; });
         return;
     }
     m_last[scope] = guardTo.data();

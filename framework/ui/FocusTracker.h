@@ -16,7 +16,8 @@ class QWidget;
 // runs nothing.
 // An exception in an exit handler refuses the move: focus stays where the
 // handler's clean-up put it, or returns to the control left, and that return
-// runs no OnEnter.
+// runs no OnEnter, and a mouse click that caused the refused move does not
+// reach the control clicked.
 class VORWIDGETS_EXPORT FocusEvents
 {
 public:
@@ -40,6 +41,9 @@ public:
     // True while enter/exit handlers are running.
     bool busy() const { return m_busy; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     FocusTracker();
     void onFocusChanged(QWidget *old, QWidget *now);
@@ -47,6 +51,10 @@ private:
 
     QHash<QWidget *, QPointer<QWidget>> m_last;  // form/window -> last focused control
     bool m_busy = false;
+    // A click whose focus move was refused must not act on the control
+    // clicked (the family's controls ignore such a click).
+    QPointer<QWidget> m_refusedTarget;
+    bool m_swallowRelease = false;
 };
 
 // The form (TForm) or window a control belongs to, for the tracking above.

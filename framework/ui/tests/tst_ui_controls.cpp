@@ -143,6 +143,31 @@ private Q_SLOTS:
         QCOMPARE(errors.shown, QStringList({"Filial não cadastrada"}));
     }
 
+    void refusedClickDoesNotActOnControlClicked()
+    {
+        PresenterRecorder errors;
+        FocusFixture f;
+        auto *box = new TCheckBox(QStringLiteral("Todas"), &f.window);
+        f.window.layout()->addWidget(box);
+        f.window.layout()->activate();
+        QTRY_VERIFY(box->isVisible() && box->height() > 0);
+        int clicks = 0;
+        box->OnClick = [&](QObject *) { ++clicks; };
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        QTest::mouseClick(f.e1, Qt::LeftButton);
+        f.pan->OnExit = [](QObject *) { throw EVorError(QStringLiteral("recusado")); };
+        const QPoint onIndicator(8, box->height() / 2);
+        QTest::mouseClick(box, Qt::LeftButton, {}, onIndicator);
+        QVERIFY(f.e1->hasFocus());
+        QVERIFY(!box->Checked());
+        QCOMPARE(clicks, 0);
+        f.pan->OnExit = nullptr;
+        QTest::mouseClick(box, Qt::LeftButton, {}, onIndicator);
+        QVERIFY(box->Checked());
+        QCOMPARE(clicks, 1);
+        QCOMPARE(errors.shown, QStringList({"recusado"}));
+    }
+
     void changeOnlyOnRealChange()
     {
         TEdit edit;
