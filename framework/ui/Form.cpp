@@ -6,6 +6,8 @@
 
 #include <QCloseEvent>
 #include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStyle>
 #include <QTimer>
 
@@ -248,9 +250,30 @@ void TForm::changeEvent(QEvent *event)
         runGuarded([this] { FormActivate(this); });
 }
 
+namespace {
+
+// Shortcuts of a form's own menus work only while the focus is inside the
+// form: two MDI children with the same shortcut never compete.
+void scopeMenuShortcuts(TForm *form, const QList<QAction *> &actions)
+{
+    for (QAction *action : actions) {
+        if (QMenu *menu = action->menu())
+            scopeMenuShortcuts(form, menu->actions());
+        if (action->shortcut().isEmpty())
+            continue;
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        if (!form->actions().contains(action))
+            form->addAction(action);
+    }
+}
+
+} // namespace
+
 void TForm::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    for (QMenuBar *bar : findChildren<QMenuBar *>())
+        scopeMenuShortcuts(this, bar->actions());
     if (!event->spontaneous())
         runGuarded([this] { FormShow(this); });
 }

@@ -35,7 +35,14 @@ public:
         mnuFiltrar->SetShortCut(16460);
         addMenuItem(mnuManutencao, mnuFiltrar);
         mnuFiltrar->OnClick = [this](QObject *) { ++filters; };
+        // Added straight to the menu: the form still scopes its shortcut.
+        mnuConcluir = new TMenuItem(QStringLiteral("Ap&rovar"), this);
+        mnuConcluir->SetShortCut(16464);
+        mnuManutencao->addAction(mnuConcluir);
+        mnuConcluir->OnClick = [this](QObject *) { ++approvals; };
     }
+    TMenuItem *mnuConcluir = nullptr;
+    int approvals = 0;
     TClientDataSet *cds = nullptr;
     TMenuItem *mnuFiltrar = nullptr;
     QStringList log;
@@ -250,6 +257,9 @@ private Q_SLOTS:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::ControlModifier);
         QCOMPARE(one->filters, 1);
         QCOMPARE(two->filters, 1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(one->approvals, 0);
+        QCOMPARE(two->approvals, 1);
         two->mnuFiltrar->SetEnabled(false);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::ControlModifier);
         QCOMPARE(two->filters, 1);
