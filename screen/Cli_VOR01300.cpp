@@ -340,6 +340,11 @@ void TfrmConcAtivProj::CriaTela()
         palette.setColor(QPalette::Base, palette.color(QPalette::Button));
         name->setPalette(palette);
     }
+    // Summary values keep their columns steady while they are empty.
+    for (TLabel *valor : {lblVrHrPlan, lblVrHrReal})
+        valor->setMinimumWidth(48);
+    for (TLabel *valor : {lblVrPlanXRel, lblVrConcCrono})
+        valor->setMinimumWidth(34);
     btpFilial->SetTitle(QStringLiteral("Filial"));
     btpFilial->SetAssociate(edtCDFILIAL);
     btpFilial->SetDataSource(dtsFilial);
@@ -443,6 +448,14 @@ void TfrmConcAtivProj::LigaEventos()
     cdsAtivProjVRPERCCONCL->OnGetText = percAtividade;
     cdsApropriaCSAVRPERCCONCL->OnGetText = percApropriacao;
     cdsCSAAuxVRPERCCONCL->OnGetText = percApropriacao;
+}
+
+void TfrmConcAtivProj::resizeEvent(QResizeEvent *event)
+{
+    TfrmPadraoGrid::resizeEvent(event);
+    // The tracking box runs to the panel's right edge when the window is wider.
+    const int largura = qMax(654, panFiltroProj->width() - grbAcomProj->x() - 6);
+    grbAcomProj->resize(largura, grbAcomProj->height());
 }
 
 // --- lifecycle ---

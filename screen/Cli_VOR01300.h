@@ -187,6 +187,9 @@ public:
     TMenuItem *mnuFiltrar = nullptr;
     TMenuItem *mnuConcluir = nullptr;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     bool SaindoDaJanela() const;
     void CriaDados();
