@@ -630,7 +630,11 @@ void TDBGrid::keyPressEvent(QKeyEvent *event)
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (m_dataSet && m_dataSet->state() == TClientDataSet::State::Edit) {
+        // On an editable cell Enter opens the editor; elsewhere it posts a
+        // pending edit of the row.
+        if (currentIndex().isValid() && columnEditable(currentIndex().column())) {
+            SetEditorMode(true);
+        } else if (m_dataSet && m_dataSet->state() == TClientDataSet::State::Edit) {
             TClientDataSet *ds = m_dataSet;
             runGuarded([ds] { ds->Post(); });
         }

@@ -116,9 +116,12 @@ using TColumnEvent = std::function<void(TColumn *column)>;
 // read-only) opens the cell editor with the field's Text() and the typed
 // character replacing it; the first change puts the dataset into edit state.
 // The editor's text goes to the field (SetAsString) when the cell is left;
-// Enter commits and posts the row, moving to another row posts it, Escape
-// closes the editor and cancels the row's edit. Keys typed into the editor run
-// the grid's OnKeyDown/OnKeyPress first.
+// Enter in the editor commits and posts the row, moving to another row posts
+// it, Escape closes the editor and cancels the row's edit. Keys typed into the
+// editor run the grid's OnKeyDown/OnKeyPress first. F2, a double click or
+// Enter on an editable cell open the editor on the field's Text(); Enter on
+// any other cell posts a pending edit. Only characters from space upwards open
+// the editor by typing.
 //
 // With no column added, the grid shows one column per visible field.
 class VORWIDGETS_EXPORT TDBGrid : public QTableView, public FocusEvents

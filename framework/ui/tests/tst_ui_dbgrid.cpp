@@ -300,6 +300,13 @@ private Q_SLOTS:
 
         // Read-only fields are never edited.
         f.grid.SetOption(dgEditing, true);
+        // Enter on an editable cell opens the editor on the field's text.
+        QTest::keyClick(f.focus(), Qt::Key_Return);
+        QVERIFY(f.grid.InplaceEditor());
+        QCOMPARE(f.grid.InplaceEditor()->text(), QStringLiteral("20"));
+        QTest::keyClick(f.focus(), Qt::Key_Escape);
+        QTRY_VERIFY(!f.grid.InplaceEditor());
+
         f.ds.FieldByName(QStringLiteral("NAME"))->ReadOnly = true;
         f.click(1, 1);
         f.type(QStringLiteral("x"));
