@@ -39,8 +39,6 @@ bool TBtnPesquisa::Execute()
         return false;
     if (!runGuarded([ds, row] { ds->SetRecNo(row + 1); }))
         return false;
-    if (m_associate)
-        m_associate->setFocus(Qt::OtherFocusReason);
     fireNotify(OnAfterPesq, this);
     return true;
 }

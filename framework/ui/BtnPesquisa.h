@@ -15,6 +15,8 @@
 // double click picks: that row becomes the dataset's current row and
 // OnAfterPesq runs; Escape cancels (cursor unchanged, OnAfterPesq not run).
 // Without a DataSource it is a plain button: pressing runs OnClick only.
+// The button never takes the focus, and the focus is where it was after the
+// list closes (no enter/exit handler runs because of a lookup).
 class VORWIDGETS_EXPORT TBtnPesquisa : public TSpeedButton
 {
     Q_OBJECT

@@ -72,7 +72,7 @@ PickListDialog::PickListDialog(TClientDataSet *dataSet, const QString &title, bo
     m_view->installEventFilter(this);
 
     if (m_proxy->rowCount() > 0)
-        m_view->setCurrentIndex(m_proxy->index(0, m_model->fieldColumnOffset() < m_proxy->columnCount() ? 0 : 0));
+        m_view->setCurrentIndex(m_proxy->index(0, 0));
     m_search->setFocus();
 }
 
