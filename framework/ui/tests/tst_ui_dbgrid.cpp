@@ -3,6 +3,9 @@
 #include "TestData.h"
 
 #include "DBGrid.h"
+#include "DBNavigator.h"
+#include "DBText.h"
+#include "SpeedButton.h"
 #include "Errors.h"
 #include "Field.h"
 
@@ -347,6 +350,31 @@ private Q_SLOTS:
         QTest::keyClick(f.focus(), Qt::Key_Return);
         QTRY_VERIFY(!f.grid.InplaceEditor());
         QCOMPARE(f.perc(1), 50.0);
+    }
+
+    void captionAndNavigatorFollowTheCursor()
+    {
+        GridFixture f;
+        TDBText caption;
+        caption.SetDataSource(&f.src);
+        caption.SetDataField(QStringLiteral("NAME"));
+        TDBNavigator navigator;
+        navigator.SetDataSource(&f.src);
+        QCOMPARE(caption.Caption(), QStringLiteral("Ana"));
+        QVERIFY(!navigator.button(TDBNavigator::nbPrior)->isEnabled());
+        QTest::mouseClick(navigator.button(TDBNavigator::nbLast), Qt::LeftButton);
+        QCOMPARE(f.ds.RecNo(), 3);
+        QCOMPARE(f.grid.currentIndex().row(), 2);
+        QCOMPARE(caption.Caption(), QStringLiteral("Carla"));
+        QVERIFY(!navigator.button(TDBNavigator::nbNext)->isEnabled());
+        navigator.BtnClick(TDBNavigator::nbPrior);
+        QCOMPARE(caption.Caption(), QStringLiteral("Bruno"));
+        f.ds.Edit();
+        f.ds.FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("Beto"));
+        QCOMPARE(caption.Caption(), QStringLiteral("Beto"));
+        QCOMPARE(f.grid.model()->index(1, 1).data().toString(), QStringLiteral("Beto"));
+        f.ds.Cancel();
+        QCOMPARE(caption.Caption(), QStringLiteral("Bruno"));
     }
 
     void refusedTextKeepsUserInCell()
