@@ -41,7 +41,10 @@ Application *app()
 
 Application::Application()
 {
-    installMessageBoxPresenter();
+    // The data layer's own fallback is a plain function; anything else was
+    // set on purpose (a test's recorder) and stays.
+    if (errorPresenter().target<void (*)(const QString &)>())
+        installMessageBoxPresenter();
 }
 
 Application::~Application()

@@ -19,7 +19,8 @@ enum TCursor : int { crDefault = 0, crHourGlass = -11 };
 // The host's application object: owns the forms made by its factory, knows the
 // main form (a QMainWindow with a QMdiArea, set by the host), the screen
 // cursor, and installs the standard handling of escaping exceptions (a modal
-// QMessageBox::critical titled with the application name; EAbort shows nothing).
+// QMessageBox::critical titled with the application name; EAbort shows
+// nothing) unless a presenter was set before it was made (a test's recorder).
 // Needs a QApplication. One per process; instance() makes it on first use.
 class VORWIDGETS_EXPORT Application final : public QObject
 {

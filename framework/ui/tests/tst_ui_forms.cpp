@@ -133,7 +133,9 @@ private Q_SLOTS:
     void factoryRunsFormCreateOnce()
     {
         PresenterRecorder errors;
-        Host host;
+        Host host; // the first use of app(): a recorder set before stays
+        MensErro(QStringLiteral("visto"), false);
+        QCOMPARE(errors.shown, QStringList({"visto"}));
         auto *form = app()->CreateForm<TfrmScreen>();
         // Binding the data source runs the (overridden) state handler.
         QCOMPARE(form->log, QStringList({"create 2", "state 1"}));
