@@ -42,6 +42,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("vorhost"));
     Application *application = Application::instance();
     application->SetTitle(QStringLiteral("VOR"));
+    application->installMessageBoxPresenter();
 
     HostOptions options;
     QString error;
