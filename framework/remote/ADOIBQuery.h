@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vorremote_export.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -11,7 +13,7 @@ class TClientDataSet;
 class TField;
 
 // A named parameter of a TADOIBQuery (":NAME" in its text).
-class TParam
+class VORREMOTE_EXPORT TParam
 {
 public:
     explicit TParam(QString name) : m_name(std::move(name)) {}
@@ -32,7 +34,7 @@ private:
 // of a name getting that parameter's value; nothing is ever spliced into the
 // text. The rows land in the inner dataset Query(), which data sources and
 // lookup buttons show.
-class TADOIBQuery : public QObject
+class VORREMOTE_EXPORT TADOIBQuery : public QObject
 {
     Q_OBJECT
 

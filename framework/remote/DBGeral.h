@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vorremote_export.h"
+
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -7,7 +9,7 @@
 // Stand-ins for the general data module's connection, database and
 // transaction components: the form resources of the screens point their
 // queries at them; all three lead to the same QtSql connection.
-class TADOConnection
+class VORREMOTE_EXPORT TADOConnection
 {
 public:
     explicit TADOConnection(QString connectionName) : m_connectionName(std::move(connectionName)) {}
@@ -19,7 +21,7 @@ private:
     QString m_connectionName;
 };
 
-class TIBDatabase
+class VORREMOTE_EXPORT TIBDatabase
 {
 public:
     explicit TIBDatabase(const TADOConnection &connection) : m_connection(connection) {}
@@ -30,7 +32,7 @@ private:
     const TADOConnection &m_connection;
 };
 
-class TIBTransaction
+class VORREMOTE_EXPORT TIBTransaction
 {
 public:
     explicit TIBTransaction(const TADOConnection &connection) : m_connection(connection) {}
@@ -46,7 +48,7 @@ private:
 };
 
 // The host's general data module: its local SQLite database.
-class TdtmDBGeral : public QObject
+class VORREMOTE_EXPORT TdtmDBGeral : public QObject
 {
     Q_OBJECT
 
@@ -71,4 +73,4 @@ private:
 };
 
 // The one general data module of the process.
-TdtmDBGeral &dtmDBGeral();
+VORREMOTE_EXPORT TdtmDBGeral &dtmDBGeral();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vorremote_export.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -31,7 +33,7 @@ struct RemoteArg
 };
 
 // The application-server handle of a connection: methods are called by name.
-class TAppServer
+class VORREMOTE_EXPORT TAppServer
 {
 public:
     explicit TAppServer(TNetConnection &connection) : m_connection(connection) {}
@@ -53,7 +55,7 @@ private:
 // the calls that follow. A call waits in a local event loop that lets paint
 // and timers run but no user input through; a second call while one waits is
 // refused, never nested.
-class TNetConnection : public QObject
+class VORREMOTE_EXPORT TNetConnection : public QObject
 {
     Q_OBJECT
 

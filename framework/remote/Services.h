@@ -1,31 +1,33 @@
 #pragma once
 
+#include "vorremote_export.h"
+
 #include <QString>
 
 // Who is logged in and where the application server is. Set by the host,
 // read by the screens (Operador is compared with a project's responsible
 // operator; WebURL and WebPort are copied into a connection before it opens).
-QString Operador();
-QString WebURL();
-int WebPort();
+VORREMOTE_EXPORT QString Operador();
+VORREMOTE_EXPORT QString WebURL();
+VORREMOTE_EXPORT int WebPort();
 
-void setOperador(const QString &code);
-void setWebURL(const QString &host);
-void setWebPort(int port);
+VORREMOTE_EXPORT void setOperador(const QString &code);
+VORREMOTE_EXPORT void setWebURL(const QString &host);
+VORREMOTE_EXPORT void setWebPort(int port);
 
 // Token of the session opened by login(); sent by every TNetConnection call.
-QString sessionToken();
-void setSessionToken(const QString &token);
+VORREMOTE_EXPORT QString sessionToken();
+VORREMOTE_EXPORT void setSessionToken(const QString &token);
 
 // POST /session on host:port. On success records the operator code and the
 // token (Operador(), sessionToken()) and returns true; operatorName, when
 // given, receives the operator's name. On failure returns false with a
 // sentence for the user in errorText and changes nothing.
-bool login(const QString &host, int port, const QString &operatorCode, const QString &password,
+VORREMOTE_EXPORT bool login(const QString &host, int port, const QString &operatorCode, const QString &password,
            QString *errorText, QString *operatorName = nullptr);
 
 // DELETE /session for the current token (best effort), then forgets it.
-void logout();
+VORREMOTE_EXPORT void logout();
 
 // Time limit of the login and logout exchanges (default 30 s).
-void setSessionTimeoutMs(int milliseconds);
+VORREMOTE_EXPORT void setSessionTimeoutMs(int milliseconds);
