@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -61,6 +62,24 @@ private Q_SLOTS:
         QVERIFY(!image.isNull());
         QVERIFY(image.width() > 400);
         QVERIFY(QFile::exists(m_dir.filePath("local.sqlite")));
+    }
+
+    void opensTheScreenPackage()
+    {
+        const QString package = QFileInfo(VORHOST_BIN).absolutePath() + "/../lib/libVOR01300.so";
+        if (!QFile::exists(package))
+            QSKIP("the screen package is not built in this tree");
+        const QString shot = m_dir.filePath("screen.png");
+        QProcess host;
+        host.setProcessEnvironment(environment());
+        host.start(VORHOST_BIN, {"--server", m_address, "--operator", "ANA", "--password", "ana123", "--local-db",
+                                 m_dir.filePath("local.sqlite"), "--open", "VOR01300", "--screenshot", shot});
+        QVERIFY(host.waitForFinished(60000));
+        const QString err = QString::fromUtf8(host.readAllStandardError());
+        QCOMPARE(host.exitCode(), 0);
+        // Any message the host showed is repeated on stderr as "vorhost: ...".
+        QVERIFY2(!err.contains("vorhost:"), qPrintable(err));
+        QVERIFY(QString::fromUtf8(host.readAllStandardOutput()).contains("screenshot: " + shot));
     }
 
     void aRefusedLoginEndsWithTheReason()
