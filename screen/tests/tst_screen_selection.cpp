@@ -90,6 +90,7 @@ private Q_SLOTS:
     void projectRefusals();
     void serverFailureDuringCheckAndLookup();
     void localQueryFailure();
+    void serverFailureDuringLoadKeepsWhatWasFilled();
     void ajustaAndChangeRules();
     void backspaceInBranchBox();
     void projectCodeUpperCasesAToZOnly();
@@ -317,6 +318,47 @@ void tst_screen_selection::localQueryFailure()
     QCOMPARE(m_host.takeMessages().size(), 1);
     QVERIFY(!answer.shown);
     QVERIFY(sql.exec(QStringLiteral("ALTER TABLE FILIAL_OFF RENAME TO FILIAL")));
+}
+
+void tst_screen_selection::serverFailureDuringLoadKeepsWhatWasFilled()
+{
+    // A first load leaves bookings on screen; then the panel is entered again.
+    chooseBranch(QStringLiteral("1"));
+    leaveWithProject(QStringLiteral("1"));
+    QTRY_VERIFY(s->cdsConcAtivProj->Active());
+    ScreenHarness::focus(s->edtCDPROJETO);
+    QVERIFY(!s->cdsApropriaCSA->Active());
+    s->cdsApropriaCSA->Open();
+
+    // Another server, which goes away right after the list has arrived.
+    ServerFixture other;
+    QString error;
+    QVERIFY2(other.start(QStringLiteral(VOR_SCREEN_FIXTURE), &error), qPrintable(error));
+    QVERIFY2(login(other.host(), other.port(), QStringLiteral("ANA"), QStringLiteral("ana123"), &error),
+             qPrintable(error));
+    s->netConcAtivProj->SetConnected(false);
+    setWebPort(other.port());
+    const TClientDataSet::DataSetEvent before = s->cdsConcAtivProj->AfterScroll;
+    s->cdsConcAtivProj->AfterScroll = [&other](TClientDataSet &) { other.stop(); };
+
+    ScreenHarness::pressTab(s->edtCDPROJETO);
+    s->cdsConcAtivProj->AfterScroll = before;
+    QCOMPARE(m_host.takeMessages().size(), 1);   // the failure, once
+    QCOMPARE(ShowAviDepth(), 0);
+    QVERIFY(s->sbtFiltro->Enabled());             // step 2 had run
+    QCOMPARE(s->cdsConcAtivProj->RecordCount(), 2); // filled before the failure: kept
+    QVERIFY(s->cdsApropriaCSA->Active());         // not yet filled: as it was
+    QVERIFY(s->cdsApropriaCSA->IsEmpty());
+    QVERIFY(!s->cdsPlanProj->Active());
+    QVERIFY(s->lblVrStatus->Caption().isEmpty());
+
+    // Back to the test's server.
+    s->netConcAtivProj->SetConnected(false);
+    setWebPort(m_host.server().port());
+    QVERIFY2(login(m_host.server().host(), m_host.server().port(), QStringLiteral("ANA"),
+                   QStringLiteral("ana123"), &error), qPrintable(error));
+    ScreenHarness::focus(s->edtCDFILIAL);
+    s->cdsConcAtivProj->Close();
 }
 
 void tst_screen_selection::ajustaAndChangeRules()
