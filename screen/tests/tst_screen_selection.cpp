@@ -217,6 +217,11 @@ void tst_screen_selection::typicalPass()
     QVERIFY(!s->sbtConcluir->Enabled());
     QVERIFY(!s->mnuConcluir->Enabled());
     QVERIFY(!s->grbAcomProj->Enabled());
+
+    // Activating the screen with a project loaded leaves the focus alone.
+    QWidget *before = focused();
+    s->FormActivate(s);
+    QCOMPARE(focused(), before);
 }
 
 void tst_screen_selection::branchRefusals()
