@@ -6,6 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 ServerFixture::~ServerFixture()
 {
     stop();
@@ -28,6 +31,8 @@ bool ServerFixture::start(const QString &fixturePath, QString *errorText)
     m_process.setArguments({QStringLiteral("--database"), QStringLiteral("sqlite:") + db,
                             QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                             QStringLiteral("--import"), fixturePath});
+    // A test that dies (timeout, crash) takes its server with it.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start();
     if (!m_process.waitForStarted(10000)) {
         *errorText = QStringLiteral("server did not start: ") + m_process.errorString();
