@@ -3,6 +3,7 @@
 #include "Form.h"
 #include "Guard.h"
 #include "Routines.h"
+#include "ShowAvi.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -99,6 +100,8 @@ void Application::installMessageBoxPresenter()
             parent = QApplication::activeWindow();
         if (!parent && slot())
             parent = slot()->MainForm();
+        // The busy window stays on top: it would cover the message.
+        const ShowAviPause pause;
         QMessageBox::critical(parent, QGuiApplication::applicationDisplayName(), text);
     });
 }

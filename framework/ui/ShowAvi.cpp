@@ -80,6 +80,7 @@ struct AviState
     QPointer<BusyWindow> window;
     QPointer<QTimer> delay;
     int delayMs = 150;
+    int paused = 0;
 };
 
 AviState &state()
@@ -115,7 +116,7 @@ void placeWindow(BusyWindow *window, QWidget *form)
 void appear()
 {
     AviState &s = state();
-    if (s.depth == 0)
+    if (s.depth == 0 || s.paused > 0)
         return;
     if (!s.window) {
         QWidget *parent = s.form ? s.form->window() : nullptr;
@@ -125,6 +126,22 @@ void appear()
     placeWindow(s.window, s.form);
     s.window->show();
     s.window->raise();
+}
+
+void armDelay()
+{
+    AviState &s = state();
+    if (!s.delay) {
+        s.delay = new QTimer();
+        s.delay->setSingleShot(true);
+        QObject::connect(s.delay.data(), &QTimer::timeout, s.delay.data(), &appear);
+    }
+    if (s.delayMs <= 0) {
+        appear();
+        return;
+    }
+    if (!s.delay->isActive())
+        s.delay->start(s.delayMs);
 }
 
 } // namespace
@@ -140,17 +157,7 @@ void ActiveShowAvi(QWidget *form, int kind, const QString &caption)
         s.window->setCaption(s.caption);
         return;
     }
-    if (!s.delay) {
-        s.delay = new QTimer();
-        s.delay->setSingleShot(true);
-        QObject::connect(s.delay.data(), &QTimer::timeout, s.delay.data(), &appear);
-    }
-    if (s.delayMs <= 0) {
-        appear();
-        return;
-    }
-    if (!s.delay->isActive())
-        s.delay->start(s.delayMs);
+    armDelay();
 }
 
 void DeactiveShowAvi()
@@ -168,6 +175,24 @@ void DeactiveShowAvi()
         s.window = nullptr;
     }
     s.form = nullptr;
+}
+
+ShowAviPause::ShowAviPause()
+{
+    AviState &s = state();
+    ++s.paused;
+    if (s.delay)
+        s.delay->stop();
+    if (s.window)
+        s.window->hide();
+}
+
+ShowAviPause::~ShowAviPause()
+{
+    AviState &s = state();
+    if (--s.paused > 0 || s.depth == 0)
+        return;
+    armDelay();
 }
 
 int ShowAviDepth()

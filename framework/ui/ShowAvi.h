@@ -16,6 +16,20 @@ class QWidget;
 VORWIDGETS_EXPORT void ActiveShowAvi(QWidget *form, int kind, const QString &caption = {});
 VORWIDGETS_EXPORT void DeactiveShowAvi();
 
+// A message box shown while a show is open (a failure reported before the
+// handler's clean-up closes the animation) must not sit under the busy window:
+// while a pause lives the window is hidden and its delayed appearance held
+// back; when the last pause ends and a show is still open, it comes back after
+// the usual delay (so a clean-up that follows at once shows nothing).
+class VORWIDGETS_EXPORT ShowAviPause
+{
+public:
+    ShowAviPause();
+    ~ShowAviPause();
+    ShowAviPause(const ShowAviPause &) = delete;
+    ShowAviPause &operator=(const ShowAviPause &) = delete;
+};
+
 // For tests and diagnostics: open shows, and the window once it has appeared.
 VORWIDGETS_EXPORT int ShowAviDepth();
 VORWIDGETS_EXPORT QWidget *ShowAviWindow();

@@ -1,10 +1,12 @@
 // Lookup button, multi-pick list and busy window, driven as a user would.
 #include "TestData.h"
 
+#include "Application.h"
 #include "BtnPesquisa.h"
 #include "Errors.h"
 #include "Field.h"
 #include "PesquisaLista.h"
+#include "Routines.h"
 #include "ShowAvi.h"
 
 #include <QApplication>
@@ -278,6 +280,50 @@ private Q_SLOTS:
         QVERIFY(!ShowAviWindow());
         DeactiveShowAvi(); // unmatched: harmless
         QCOMPARE(ShowAviDepth(), 0);
+    }
+
+    // A failure reported while a show is open: the message is not covered by
+    // the busy window, and a clean-up right after it shows no window at all.
+    void busyWindowStepsAsideForAMessage()
+    {
+        QWidget form;
+        form.resize(400, 300);
+        form.show();
+        const ErrorPresenter saved = errorPresenter();
+        app()->installMessageBoxPresenter();
+        auto busyVisible = [] { return ShowAviWindow() && ShowAviWindow()->isVisible(); };
+
+        // The window is up when the message comes; it comes back afterwards.
+        ActiveShowAvi(&form, 6);
+        QTRY_VERIFY(busyVisible());
+        bool coveredDuringMessage = true;
+        whenModal([&](QWidget *box) {
+            QTest::qWait(400); // longer than the appearance delay
+            coveredDuringMessage = busyVisible();
+            qobject_cast<QDialog *>(box)->accept();
+        });
+        errorPresenter()(QStringLiteral("Servidor fora do ar"));
+        QVERIFY(!coveredDuringMessage);
+        QTRY_VERIFY(busyVisible());
+        DeactiveShowAvi();
+        QVERIFY(!busyVisible());
+
+        // A call failing before the window appeared: the delay runs out while
+        // the message is up, and the clean-up follows at once.
+        ActiveShowAvi(&form, 6);
+        bool appearedDuringMessage = true;
+        whenModal([&](QWidget *box) {
+            QTest::qWait(400);
+            appearedDuringMessage = busyVisible();
+            qobject_cast<QDialog *>(box)->accept();
+        });
+        errorPresenter()(QStringLiteral("Servidor fora do ar"));
+        DeactiveShowAvi();
+        QVERIFY(!appearedDuringMessage);
+        QTest::qWait(300);
+        QVERIFY(!busyVisible());
+        QCOMPARE(ShowAviDepth(), 0);
+        setErrorPresenter(saved);
     }
 };
 
