@@ -72,6 +72,10 @@ bool FocusTracker::eventFilter(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
+        // A new click: the release of a swallowed press may never have come
+        // (a message box up at the time takes it), so it must not eat this one's.
+        if (watched->isWidgetType())
+            m_swallowRelease = false;
         if (m_refusedTarget && watched->isWidgetType()) {
             auto *w = static_cast<QWidget *>(watched);
             if (w == m_refusedTarget || m_refusedTarget->isAncestorOf(w) || w->isAncestorOf(m_refusedTarget)) {

@@ -50,6 +50,8 @@ PickListDialog::PickListDialog(TClientDataSet *dataSet, const QString &title, bo
             p->setAutoDefault(false);
             p->setDefault(false);
         }
+    // No Qt translations are installed with the host: say it in the screens' language.
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
         if (m_model->markable() || pickedRow() >= 0)
             accept();

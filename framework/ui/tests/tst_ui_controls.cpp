@@ -166,6 +166,18 @@ private Q_SLOTS:
         QVERIFY(box->Checked());
         QCOMPARE(clicks, 1);
         QCOMPARE(errors.shown, QStringList({"recusado"}));
+
+        // The refusal's message box takes the release of the refused click:
+        // the next click must still act in full.
+        f.pan->OnExit = nullptr;
+        QTest::mouseClick(f.e1, Qt::LeftButton);
+        f.pan->OnExit = [](QObject *) { throw EVorError(QStringLiteral("recusado")); };
+        QTest::mousePress(box, Qt::LeftButton, {}, onIndicator);
+        QVERIFY(f.e1->hasFocus());
+        f.pan->OnExit = nullptr;
+        QTest::mouseClick(box, Qt::LeftButton, {}, onIndicator);
+        QVERIFY(!box->Checked());
+        QCOMPARE(clicks, 2);
     }
 
     void changeOnlyOnRealChange()
