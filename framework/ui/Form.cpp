@@ -69,11 +69,22 @@ void TForm::Show()
 {
     if (m_formStyle == fsMDIChild && app()->MdiArea()) {
         ensureSubWindow();
+        const bool wasHidden = !m_subWindow->isVisible() || isHidden();
+        // A closed (hidden) child can still be the area's active one: showing
+        // it again then activates nothing, and the focus stays wherever hiding
+        // handed it on. Showing a hidden form is an activation of it.
+        bool activated = false;
+        const QMetaObject::Connection watch = connect(
+            m_subWindow->mdiArea(), &QMdiArea::subWindowActivated, this,
+            [this, &activated](QMdiSubWindow *window) { activated = activated || window == m_subWindow; });
         QWidget::show();
         if (m_subWindow->isMinimized())
             m_subWindow->showNormal();
         m_subWindow->show();
         m_subWindow->mdiArea()->setActiveSubWindow(m_subWindow);
+        disconnect(watch);
+        if (wasHidden && !activated)
+            runGuarded([this] { FormActivate(this); });
         return;
     }
     QWidget::show();

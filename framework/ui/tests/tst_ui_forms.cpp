@@ -4,6 +4,7 @@
 #include "Application.h"
 #include "CheckBox.h"
 #include "DBGrid.h"
+#include "Edit.h"
 #include "Errors.h"
 #include "FrmFiltroPadrao.h"
 #include "FrmPadraoGrid.h"
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 #include <QtTest>
 
 namespace {
@@ -108,6 +110,24 @@ public:
     }
 };
 
+// Two edits; activation puts the focus in the first, as a screen does while
+// nothing is loaded.
+class TfrmHeader : public TForm
+{
+public:
+    TfrmHeader()
+    {
+        SetFormStyle(fsMDIChild);
+        auto *layout = new QVBoxLayout(this);
+        first = new TEdit(this);
+        second = new TEdit(this);
+        layout->addWidget(first);
+        layout->addWidget(second);
+    }
+    TEdit *first, *second;
+    void FormActivate(QObject *) override { first->SetFocus(); }
+};
+
 struct Host
 {
     QMainWindow main;
@@ -192,6 +212,29 @@ private Q_SLOTS:
         form->Close();
         QTRY_VERIFY(!form);
         QTRY_COMPARE(host.area->subWindowList().size(), 0);
+    }
+
+    // Closing hands the focus on inside the hidden window; showing it again
+    // must end with the focus where the activation handler put it.
+    void reopenedChildTakesActivationFocus()
+    {
+        Host host;
+        auto *form = app()->CreateForm<TfrmHeader>();
+        form->Show();
+        QTRY_VERIFY(form->first->hasFocus());
+        form->Close();
+        QVERIFY(!form->Visible());
+        form->Show();
+        QTest::qWait(50);
+        QTRY_VERIFY(form->first->hasFocus());
+        // Also when the user had moved on before closing.
+        form->second->SetFocus();
+        QTRY_VERIFY(form->second->hasFocus());
+        form->Close();
+        form->Show();
+        QTest::qWait(50);
+        QTRY_VERIFY(form->first->hasFocus());
+        delete form;
     }
 
     void screenCursor()
