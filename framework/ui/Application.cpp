@@ -9,6 +9,7 @@
 #include <QCursor>
 #include <QMdiArea>
 #include <QMessageBox>
+#include <cstdio>
 
 namespace {
 
@@ -94,7 +95,14 @@ void Application::setScreenCursor(int cursor)
 
 void Application::installMessageBoxPresenter()
 {
-    setErrorPresenter([](const QString &text) {
+    // Tests that drive the program from outside (X11 acceptance) cannot read a
+    // message box: with VOR_ECHO_MESSAGES set, each one is also written to stderr.
+    const bool echo = qEnvironmentVariableIsSet("VOR_ECHO_MESSAGES");
+    setErrorPresenter([echo](const QString &text) {
+        if (echo) {
+            std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
+            std::fflush(stderr);
+        }
         QWidget *parent = QApplication::activeModalWidget();
         if (!parent)
             parent = QApplication::activeWindow();
