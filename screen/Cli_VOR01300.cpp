@@ -27,9 +27,12 @@
 #include <QJsonArray>
 #include <QLayout>
 #include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <charconv>
 #include <cmath>
 
@@ -58,6 +61,7 @@ void CriaConcAtivProj()
     }
     frmConcAtivProj->Show();
     frmConcAtivProj->SetWindowState(wsNormal);
+    frmConcAtivProj->EnquadraNaArea();
 }
 
 namespace {
@@ -448,6 +452,26 @@ void TfrmConcAtivProj::LigaEventos()
     cdsAtivProjVRPERCCONCL->OnGetText = percAtividade;
     cdsApropriaCSAVRPERCCONCL->OnGetText = percApropriacao;
     cdsCSAAuxVRPERCCONCL->OnGetText = percApropriacao;
+}
+
+void TfrmConcAtivProj::EnquadraNaArea()
+{
+    QMdiSubWindow *janela = SubWindow();
+    QMdiArea *area = janela ? janela->mdiArea() : nullptr;
+    if (!area || janela->isMinimized() || janela->isMaximized())
+        return;
+    // The room the area offers once it needs no scroll bars: a window that fits
+    // there makes them go away after the move.
+    QSize espaco = area->viewport()->size();
+    if (area->verticalScrollBar()->isVisible())
+        espaco.rwidth() += area->verticalScrollBar()->width();
+    if (area->horizontalScrollBar()->isVisible())
+        espaco.rheight() += area->horizontalScrollBar()->height();
+    const QRect atual = janela->geometry();
+    const int x = qBound(0, atual.x(), qMax(0, espaco.width() - atual.width()));
+    const int y = qBound(0, atual.y(), qMax(0, espaco.height() - atual.height()));
+    if (x != atual.x() || y != atual.y())
+        janela->move(x, y);
 }
 
 void TfrmConcAtivProj::resizeEvent(QResizeEvent *event)

@@ -39,6 +39,9 @@ public:
     void FormClose(QObject *sender, TCloseAction &action) override;
     void FormActivate(QObject *sender) override;
     void netConcAtivProjBeforeConnect(QObject *sender);
+    // Brings the whole window into view inside the host's window area, size
+    // kept: its designed place lies below the fold of a usual main window.
+    void EnquadraNaArea();
 
     // --- branch and project selection ---
     void vd_CDFILIAL(bool obrigatorio);

@@ -1,6 +1,7 @@
 #include "ScreenHarness.h"
 
 #include "Cli_VOR01300.h"
+#include "VOR01300.h"
 #include "Contract.h"
 
 #include "ADOIBQuery.h"
@@ -21,6 +22,8 @@
 
 #include <QLayout>
 #include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QScrollArea>
 #include <QTest>
@@ -43,6 +46,7 @@ private Q_SLOTS:
     void messageTable();
     void textHooks_data();
     void textHooks();
+    void wholeWindowInViewOfTheHost();
 
 private:
     static QString typeName(TFieldType type) { return fieldTypeName(type); }
@@ -390,6 +394,53 @@ void tst_screen_frame::textHooks()
     QCOMPARE(s->cdsApropriaCSAVRPERCCONCL->DisplayText(), percentText);
     s->cdsConcAtivProj->Close();
     s->cdsApropriaCSA->Close();
+}
+
+void tst_screen_frame::wholeWindowInViewOfTheHost()
+{
+    TfrmConcAtivProj *s = m_screen;
+    QMdiSubWindow *frame = s->SubWindow();
+    QVERIFY(frame);
+    QMdiArea *area = frame->mdiArea();
+    const auto inView = [&] { return area->viewport()->rect().contains(frame->geometry()); };
+    const auto reopen = [&] {
+        s->Close();
+        QVERIFY(!s->Visible());
+        IniProc();
+        QTRY_VERIFY(s->Visible());
+    };
+
+    // The host's usual main window: the designed place would cut the bottom off.
+    m_host.mainWindow()->resize(1280, 820);
+    frame->move(38, 294);
+    reopen();
+    QTRY_VERIFY2(inView(), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
+                                          .arg(frame->x()).arg(frame->y())
+                                          .arg(frame->width()).arg(frame->height())
+                                          .arg(area->viewport()->width()).arg(area->viewport()->height())));
+    QCOMPARE(s->size(), QSize(1201, 572));
+    QCOMPARE(frame->x(), 38); // only as far as needed
+
+    // Pushed off to the right and below, it comes back whole when opened again.
+    frame->move(900, 700);
+    reopen();
+    QTRY_VERIFY(inView());
+    QCOMPARE(s->size(), QSize(1201, 572));
+
+    // Where it fits, the designed place stays.
+    m_host.mainWindow()->resize(1400, 1000);
+    frame->move(38, 294);
+    reopen();
+    QTRY_VERIFY(inView());
+    QCOMPARE(frame->pos(), QPoint(38, 294));
+
+    // Smaller than the window: the top left corner stays in view.
+    m_host.mainWindow()->resize(800, 500);
+    frame->move(300, 200);
+    reopen();
+    QCOMPARE(frame->pos(), QPoint(0, 0));
+    QCOMPARE(s->size(), QSize(1201, 572));
+    QCOMPARE(m_host.takeMessages(), QStringList());
 }
 
 QTEST_MAIN(tst_screen_frame)
