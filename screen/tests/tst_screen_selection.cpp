@@ -1,6 +1,7 @@
 #include "ScreenHarness.h"
 
 #include "Cli_VOR01300.h"
+#include "VOR01300.h"
 
 #include "ADOIBQuery.h"
 #include "BtnPesquisa.h"
@@ -103,6 +104,7 @@ private Q_SLOTS:
     void summaryEdgeCases();
     void emptyListAsksForTheHeadersProject();
     void quotesAndAccentsTravelAsTyped();
+    void hidingTheScreenChecksAndDropsNothing();
 
 private:
     // Branch and project typed and tabbed through, as a user does.
@@ -675,6 +677,85 @@ void tst_screen_selection::quotesAndAccentsTravelAsTyped()
     QCOMPARE(texts(m_host.server().callsSinceMark().at(2).params),
              (QStringList{"0001", "000000O'BR", "T'1", "1"}));
     QCOMPARE(s->cdsConcAtivProjDESCRICAO->AsString(), QStringLiteral("Aspas"));
+
+    // Blanks and letters beyond ASCII travel as typed after the padding; an
+    // unknown code is simply not found.
+    chooseBranch(QStringLiteral("1"));
+    m_host.server().markCalls();
+    leaveWithProject(QStringLiteral("ç 'é\""));
+    expectMessages({QStringLiteral("Projeto não cadastrado")});
+    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList{QStringLiteral("getProjeto")});
+    QCOMPARE(texts(m_host.server().callsSinceMark().at(0).params),
+             (QStringList{"0001", QStringLiteral("00000ç 'é\""), ""}));
+    QVERIFY(s->edtCDPROJETO->Text().isEmpty());
+    QCOMPARE(focused(), static_cast<QWidget *>(s->edtCDPROJETO));
+
+    chooseBranch(QStringLiteral(" ;"));
+    expectMessages({QStringLiteral("Filial não cadastrada")});
+    QCOMPARE(s->edtCDFILIAL->Text(), QStringLiteral("00 ;"));
+    QCOMPARE(focused(), static_cast<QWidget *>(s->edtCDFILIAL));
+}
+
+void tst_screen_selection::hidingTheScreenChecksAndDropsNothing()
+{
+    // An unknown branch left in its box: minimising, restoring, closing and
+    // opening again move the focus about, yet no check runs and nothing is shown.
+    ScreenHarness::focus(s->edtCDFILIAL);
+    ScreenHarness::typeText(s->edtCDFILIAL, QStringLiteral("Z"));
+    s->SetWindowState(wsMinimized);
+    QTRY_COMPARE(s->WindowState(), wsMinimized);
+    s->SetWindowState(wsNormal);
+    QTRY_COMPARE(s->WindowState(), wsNormal);
+    s->Close();
+    QVERIFY(!s->Visible());
+    IniProc();
+    QTRY_VERIFY(s->Visible());
+    expectMessages({});
+    QCOMPARE(s->edtCDFILIAL->Text(), QStringLiteral("Z"));
+    QVERIFY(m_host.server().methodsSinceMark().isEmpty());
+    // The check still runs on the user's next move out of the box.
+    ScreenHarness::focus(s->edtCDFILIAL);
+    QTRY_COMPARE(focused(), static_cast<QWidget *>(s->edtCDFILIAL));
+    ScreenHarness::pressTab(s->edtCDFILIAL);
+    expectMessages({QStringLiteral("Filial não cadastrada")});
+    QCOMPARE(focused(), static_cast<QWidget *>(s->edtCDFILIAL));
+
+    // A loaded project, focus in the grid: hiding and showing the screen
+    // neither drops the load nor runs it again.
+    chooseBranch(QStringLiteral("1"));
+    leaveWithProject(QStringLiteral("1"));
+    QTRY_VERIFY(s->cdsConcAtivProj->Active());
+    expectMessages({});
+    m_host.server().markCalls();
+    s->SetWindowState(wsMinimized);
+    QTRY_COMPARE(s->WindowState(), wsMinimized);
+    IniProc();
+    QTRY_COMPARE(s->WindowState(), wsNormal);
+    s->Close();
+    IniProc();
+    QTRY_VERIFY(s->Visible());
+    QVERIFY(s->cdsConcAtivProj->Active());
+    QCOMPARE(s->lblVrStatus->Caption(), QStringLiteral("-10% - Atrasado"));
+    QVERIFY(s->sbtFiltro->Enabled());
+    QVERIFY2(m_host.server().methodsSinceMark().isEmpty(),
+             qPrintable(m_host.server().methodsSinceMark().join(QLatin1Char(' '))));
+    expectMessages({});
+
+    // The project box left with a code nobody checked yet: no load on hiding.
+    ScreenHarness::focus(s->edtCDPROJETO); // drops the load, as any entry does
+    QTRY_VERIFY(!s->cdsConcAtivProj->Active());
+    ScreenHarness::typeText(s->edtCDPROJETO, QStringLiteral("9"));
+    m_host.server().markCalls();
+    s->Close();
+    IniProc();
+    QTRY_VERIFY(s->Visible());
+    QVERIFY(!s->cdsConcAtivProj->Active());
+    QVERIFY(m_host.server().methodsSinceMark().isEmpty());
+    expectMessages({});
+
+    // Back to selecting for the next case.
+    ScreenHarness::focus(s->edtCDFILIAL);
+    QTRY_COMPARE(focused(), static_cast<QWidget *>(s->edtCDFILIAL));
 }
 
 QTEST_MAIN(tst_screen_selection)
