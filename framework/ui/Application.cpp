@@ -9,6 +9,7 @@
 #include <QCursor>
 #include <QMdiArea>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -24,7 +25,59 @@ void destroyApplication()
     delete slot().data();
 }
 
+// Windows that take part in keyboard activation: main windows and dialogs,
+// not popups, tool tips or the busy window.
+bool takesActivation(const QWidget *w)
+{
+    if (!w->isWindow() || w->testAttribute(Qt::WA_ShowWithoutActivating)
+        || w->testAttribute(Qt::WA_DontShowOnScreen))
+        return false;
+    const Qt::WindowType type = w->windowType();
+    return type == Qt::Window || type == Qt::Dialog;
+}
+
 } // namespace
+
+// Without a window manager (a bare X server, a kiosk session) nobody hands the
+// keyboard to a new window, and Qt then ignores Tab and never runs focus
+// handlers. So a window that appears asks for activation itself, and when a
+// dialog goes away the window under it takes the keyboard back. Under a
+// window manager these requests agree with what it does anyway.
+class ActivationKeeper final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::Show && type != QEvent::Hide) || !watched->isWidgetType())
+            return false;
+        auto *w = static_cast<QWidget *>(watched);
+        if (!takesActivation(w))
+            return false;
+        if (type == QEvent::Show) {
+            QTimer::singleShot(0, w, [w] {
+                if (w->isVisible() && !w->isActiveWindow())
+                    w->activateWindow();
+            });
+        } else {
+            QPointer<QWidget> under = w->parentWidget() ? w->parentWidget()->window() : nullptr;
+            if (!under && Application::instance()->MainForm())
+                under = Application::instance()->MainForm();
+            if (under && under != w) {
+                QTimer::singleShot(0, under, [under] {
+                    QWidget *active = QApplication::activeWindow();
+                    if (under && under->isVisible() && (!active || !active->isVisible())
+                        && !QApplication::activeModalWidget())
+                        under->activateWindow();
+                });
+            }
+        }
+        return false;
+    }
+};
 
 Application *Application::instance()
 {
@@ -47,6 +100,7 @@ Application::Application()
     // set on purpose (a test's recorder) and stays.
     if (errorPresenter().target<void (*)(const QString &)>())
         installMessageBoxPresenter();
+    qApp->installEventFilter(new ActivationKeeper(this));
 }
 
 Application::~Application()
