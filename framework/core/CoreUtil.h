@@ -8,7 +8,7 @@
 
 namespace VorCoreUtil {
 
-// Date-times are wall-clock values without a zone: kept with the UTC spec so
+// Date-times are wall-clock values without a zone: kept as Qt::UTC times so
 // that no local-time rule (a DST gap at midnight) can shift or invalidate them.
 inline QDateTime wallClock(const QDateTime &value)
 {

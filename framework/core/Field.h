@@ -45,7 +45,7 @@ public:
     bool IsNull() const;
     QString AsString() const;       // plain text: floats in the workstation format
     double AsFloat() const;
-    QDateTime AsDateTime() const;   // wall-clock value, Qt::UTC spec
+    QDateTime AsDateTime() const;   // wall-clock value, held as Qt::UTC
     QVariant OldValue() const;      // value of the current row as last loaded
 
     // Assignment needs the dataset in edit state and the field not read-only.

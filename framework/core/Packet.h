@@ -14,7 +14,7 @@
 //    "rows":[["N",1.5,null,"2026-01-05T08:00:00"],...]}
 // Values in memory: QString for (fixed)strings, double for floats, QDateTime
 // for date-times, an invalid QVariant for null. Date-times are wall-clock values
-// without a zone, held with the Qt::UTC spec (docs/packets.md).
+// without a zone, held as Qt::UTC (docs/packets.md).
 struct PacketField
 {
     QString name;
