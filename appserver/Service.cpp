@@ -533,49 +533,51 @@ QJsonValue Service::projects(const QJsonArray &p)
     return packet.json();
 }
 
-QJsonValue Service::operators(const QJsonArray &p)
+// The filter dialog's pick lists: one row per distinct value used by the
+// project's activities, each unmarked ("N") for the client's list picker.
+QJsonValue Service::pickList(const QJsonArray &p, const QString &dataset, const QString &allWhat,
+                             int codeSize, const QString &select, const QString &codeClause,
+                             const QString &orderBy)
 {
-    PacketWriter packet(QStringLiteral("cdsOperador"));
+    PacketWriter packet(dataset);
     const QString filial = arg(p, 0), projeto = arg(p, 1), code = arg(p, 2);
-    const bool all = allFlag(arg(p, 3), QStringLiteral("operadores"));
-    if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || (!all && !fits(code, kOperador)))
+    const bool all = allFlag(arg(p, 3), allWhat);
+    if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || (!all && !fits(code, codeSize)))
         return packet.json();
     Sql q(m_db.connection(),
-          QStringLiteral("SELECT DISTINCT A.CDOPERRESP, O.NMOPERADOR FROM ATIVIDADE A"
-                         " JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP"
-                         " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
-              + (all ? QString() : QStringLiteral(" AND A.CDOPERRESP = CAST(:CODE AS VARCHAR(12))"))
-              + QStringLiteral(" ORDER BY A.CDOPERRESP"));
+          select
+              + QStringLiteral(" WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
+              + (all ? QString() : codeClause) + orderBy);
     q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto);
     if (!all)
         q.bind(QStringLiteral(":CODE"), code);
     q.exec();
-    while (q.next())
-        packet.add(QJsonArray{QStringLiteral("N"), textOrNull(q.value(0)), textOrNull(q.value(1))});
+    const int columns = int(contractFields(dataset).size()) - 1;
+    while (q.next()) {
+        QJsonArray row{QStringLiteral("N")};
+        for (int i = 0; i < columns; ++i)
+            row.append(textOrNull(q.value(i)));
+        packet.add(row);
+    }
     return packet.json();
+}
+
+QJsonValue Service::operators(const QJsonArray &p)
+{
+    return pickList(p, QStringLiteral("cdsOperador"), QStringLiteral("operadores"), kOperador,
+                    QStringLiteral("SELECT DISTINCT A.CDOPERRESP, O.NMOPERADOR FROM ATIVIDADE A"
+                                   " JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP"),
+                    QStringLiteral(" AND A.CDOPERRESP = CAST(:CODE AS VARCHAR(12))"),
+                    QStringLiteral(" ORDER BY A.CDOPERRESP"));
 }
 
 QJsonValue Service::workItems(const QJsonArray &p)
 {
-    PacketWriter packet(QStringLiteral("cdsFiltroItemTrab"));
-    const QString filial = arg(p, 0), projeto = arg(p, 1), code = arg(p, 2);
-    const bool all = allFlag(arg(p, 3), QStringLiteral("descrições"));
-    if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || (!all && !fits(code, kItem)))
-        return packet.json();
-    Sql q(m_db.connection(),
-          QStringLiteral("SELECT DISTINCT I.CDREDUITTRAB, I.CDITEMTRAB, I.NMITEMTRAB FROM ATIVIDADE A"
-                         " JOIN ITEMTRAB I ON I.CDITEMTRAB = A.CDITEMTRAB"
-                         " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
-              + (all ? QString() : QStringLiteral(" AND A.CDITEMTRAB = CAST(:CODE AS VARCHAR(10))"))
-              + QStringLiteral(" ORDER BY I.CDREDUITTRAB, I.CDITEMTRAB"));
-    q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto);
-    if (!all)
-        q.bind(QStringLiteral(":CODE"), code);
-    q.exec();
-    while (q.next())
-        packet.add(QJsonArray{QStringLiteral("N"), textOrNull(q.value(0)), textOrNull(q.value(1)),
-                              textOrNull(q.value(2))});
-    return packet.json();
+    return pickList(p, QStringLiteral("cdsFiltroItemTrab"), QStringLiteral("descrições"), kItem,
+                    QStringLiteral("SELECT DISTINCT I.CDREDUITTRAB, I.CDITEMTRAB, I.NMITEMTRAB FROM ATIVIDADE A"
+                                   " JOIN ITEMTRAB I ON I.CDITEMTRAB = A.CDITEMTRAB"),
+                    QStringLiteral(" AND A.CDITEMTRAB = CAST(:CODE AS VARCHAR(10))"),
+                    QStringLiteral(" ORDER BY I.CDREDUITTRAB, I.CDITEMTRAB"));
 }
 
 // ---- writes --------------------------------------------------------------
