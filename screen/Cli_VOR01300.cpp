@@ -344,11 +344,6 @@ void TfrmConcAtivProj::CriaTela()
         palette.setColor(QPalette::Base, palette.color(QPalette::Button));
         name->setPalette(palette);
     }
-    // Summary values keep their columns steady while they are empty.
-    for (TLabel *valor : {lblVrHrPlan, lblVrHrReal})
-        valor->setMinimumWidth(48);
-    for (TLabel *valor : {lblVrPlanXRel, lblVrConcCrono})
-        valor->setMinimumWidth(34);
     btpFilial->SetTitle(QStringLiteral("Filial"));
     btpFilial->SetAssociate(edtCDFILIAL);
     btpFilial->SetDataSource(dtsFilial);
@@ -477,8 +472,27 @@ void TfrmConcAtivProj::EnquadraNaArea()
 void TfrmConcAtivProj::resizeEvent(QResizeEvent *event)
 {
     TfrmPadraoGrid::resizeEvent(event);
-    // The tracking box runs to the panel's right edge when the window is wider.
-    const int largura = qMax(654, panFiltroProj->width() - grbAcomProj->x() - 6);
+    AjustaAcompanhamento();
+}
+
+void TfrmConcAtivProj::AjustaAcompanhamento()
+{
+    // Summary values keep their places steady while short or empty, and
+    // widen for longer texts.
+    const QPair<TLabel *, int> valores[] = {{lblVrHrPlan, 48}, {lblVrHrReal, 48}, {lblVrPlanXRel, 34},
+                                            {lblVrConcCrono, 34}};
+    for (const auto &[valor, piso] : valores)
+        valor->setMinimumWidth(qMax(piso, valor->sizeHint().width()));
+    // A changed text invalidates only the outer layout; the rows keep their
+    // old sizes until told.
+    for (QLayout *linha : grbAcomProj->findChildren<QLayout *>())
+        linha->invalidate();
+    grbAcomProj->layout()->invalidate();
+    // The tracking box runs to the panel's right edge when the window is wider,
+    // and never gets narrower than its captions and values need: squeezed, the
+    // layout would cut the ends off the captions.
+    const int largura = qMax(qMax(654, panFiltroProj->width() - grbAcomProj->x() - 6),
+                             grbAcomProj->minimumSizeHint().width());
     grbAcomProj->resize(largura, grbAcomProj->height());
 }
 
@@ -663,6 +677,7 @@ void TfrmConcAtivProj::panFiltroProjEnter(QObject *)
     cdsPlanCSA->Close();
     for (TLabel *valor : {lblVrHrPlan, lblVrHrReal, lblVrPlanXRel, lblVrConcCrono, lblVrStatus})
         valor->SetCaption(QString());
+    AjustaAcompanhamento();
 }
 
 // --- the load ---
@@ -724,13 +739,18 @@ void TfrmConcAtivProj::MostraAcompanhamento()
 
     const double diferenca = cronograma - realizado;
     QString status = FormatFloat(QStringLiteral("0"), diferenca) + QLatin1Char('%');
-    if (diferenca < 0)
+    // The two percentages come from different divisions (one on the server):
+    // a project exactly on schedule can differ by the last bits of a double.
+    // Anything that small is no difference; a real one, however small, counts.
+    const double ruido = 1e-9 * qMax(1.0, qMax(std::abs(cronograma), std::abs(realizado)));
+    if (diferenca < -ruido)
         status += QStringLiteral(" - Atrasado");
-    else if (diferenca == 0)
+    else if (diferenca <= ruido)
         status += QStringLiteral(" - Em dia");
     else
         status += QStringLiteral(" - Antecipado");
     lblVrStatus->SetCaption(status);
+    AjustaAcompanhamento();
 }
 
 // --- field text hooks ---

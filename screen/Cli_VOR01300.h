@@ -198,6 +198,7 @@ private:
     void CriaDados();
     void CriaTela();
     void CriaGrades();
+    void AjustaAcompanhamento();
     void LigaEventos();
     // A remote method of netConcAtivProj, its result through CheckResultServ.
     QJsonValue ChamaServidor(const QString &method, const QList<RemoteArg> &args);

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QJsonArray>
+#include <QLayout>
 #include <QLineEdit>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -598,6 +599,11 @@ void tst_screen_selection::summaryEdgeCases_data()
                                                 << QStringList{"8:00", "0:30", "6%", "13%", "6% - Antecipado"};
     QTest::newRow("no thousands separator") << QVariantList{0.0, "1:00", 1.0} << QVariantList{"25:00", 25.0}
                                             << QStringList{"1:00", "25:00", "2500%", "0%", "-2500% - Atrasado"};
+    QTest::newRow("on schedule through division noise")
+        << QVariantList{1000.0 / 30, "30:00", 30.0} << QVariantList{"10:00", 10.0}
+        << QStringList{"30:00", "10:00", "33%", "33%", "0% - Em dia"};
+    QTest::newRow("long texts") << QVariantList{100.0, "99999:59", 40.0} << QVariantList{"99999:59", 100.0}
+                                << QStringList{"99999:59", "99999:59", "250%", "100%", "-150% - Atrasado"};
     QTest::newRow("empty packets") << QVariantList{} << QVariantList{}
                                    << QStringList{"", "", "0%", "0%", "0% - Em dia"};
 }
@@ -621,6 +627,17 @@ void tst_screen_selection::summaryEdgeCases()
     const QStringList shown = {s->lblVrHrPlan->Caption(), s->lblVrHrReal->Caption(), s->lblVrPlanXRel->Caption(),
                                s->lblVrConcCrono->Caption(), s->lblVrStatus->Caption()};
     QCOMPARE(shown, values);
+    // Whatever the values, every caption and value of the box is shown whole.
+    QTRY_VERIFY(s->grbAcomProj->layout()->geometry().width() > 0);
+    QApplication::processEvents();
+    for (TLabel *label : s->grbAcomProj->findChildren<TLabel *>()) {
+        QVERIFY2(label->width() >= label->sizeHint().width(),
+                 qPrintable(QStringLiteral("%1: %2 < %3").arg(label->objectName()).arg(label->width())
+                                .arg(label->sizeHint().width())));
+        QVERIFY2(s->panFiltroProj->rect().contains(QRect(label->mapTo(s->panFiltroProj, QPoint(0, 0)),
+                                                         label->sizeHint())),
+                 qPrintable(label->objectName()));
+    }
     s->cdsPlanProj->Close();
     s->cdsPlanCSA->Close();
     for (TLabel *value : {s->lblVrHrPlan, s->lblVrHrReal, s->lblVrPlanXRel, s->lblVrConcCrono, s->lblVrStatus})
