@@ -78,6 +78,11 @@ QJsonValue TNetConnection::failure(int code, const QString &message) const
 
 QJsonValue TAppServer::call(const QString &method, const QList<RemoteArg> &args)
 {
+    return callOnce(method, args, true);
+}
+
+QJsonValue TAppServer::callOnce(const QString &method, const QList<RemoteArg> &args, bool mayRenew)
+{
     TNetConnection &c = m_connection;
     if (!c.m_connected)
         return c.failure(TNetConnection::ErrNotConfigured,
@@ -119,15 +124,17 @@ QJsonValue TAppServer::call(const QString &method, const QList<RemoteArg> &args)
     const VorHttp::Result result = VorHttp::exchange(*c.m_manager, "POST", url,
                                                      QJsonDocument(request).toJson(QJsonDocument::Compact),
                                                      sessionToken(), c.m_timeoutMs);
-    if (!alive) {
-        // Freed while waiting (its form went away): report without touching it.
+    // Freed while waiting (its form went away): report without touching it.
+    auto freedDuringCall = [throwException]() -> QJsonValue {
         const QString message = QStringLiteral("A conexão com o servidor de aplicação foi fechada durante a chamada.");
         if (throwException)
             throw EVorError(message);
         return QJsonObject{{QStringLiteral("error"),
                             QJsonObject{{QStringLiteral("code"), int(TNetConnection::ErrNetwork)},
                                         {QStringLiteral("message"), message}}}};
-    }
+    };
+    if (!alive)
+        return freedDuringCall();
     switch (result.outcome) {
     case VorHttp::Result::Outcome::Answered:
         break;
@@ -153,7 +160,12 @@ QJsonValue TAppServer::call(const QString &method, const QList<RemoteArg> &args)
         QString message = error.value(QStringLiteral("message")).toString();
         if (message.isEmpty())
             message = QStringLiteral("O servidor de aplicação recusou a chamada de %1.").arg(method);
-        return c.failure(error.value(QStringLiteral("code")).toInt(), message);
+        const int code = error.value(QStringLiteral("code")).toInt();
+        // Refused before any work was done: after a new login the same call
+        // is safe to send again, once.
+        if (code == ErrSessionExpired && mayRenew && renewSession())
+            return alive ? callOnce(method, args, false) : freedDuringCall();
+        return c.failure(code, message);
     }
     if (result.httpStatus == 413)
         return c.failure(TNetConnection::ErrHttp,

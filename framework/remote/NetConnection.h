@@ -43,9 +43,15 @@ public:
     //   success {"payload": P, "byref": [...]}  (by-reference args already written back)
     //   failure {"error": {"code": N, "message": "..."}}
     // With the connection's ThrowException set, a failure raises EVorError instead.
+    // A session the server no longer knows (ErrSessionExpired) is renewed
+    // through renewSession() (Services.h) and the call sent once more.
     QJsonValue call(const QString &method, const QList<RemoteArg> &args = {});
 
+    // The server's code for a call without a valid session.
+    static constexpr int ErrSessionExpired = -32001;
+
 private:
+    QJsonValue callOnce(const QString &method, const QList<RemoteArg> &args, bool mayRenew);
     TNetConnection &m_connection;
 };
 

@@ -16,6 +16,8 @@ struct ServiceState
     int webPort = 0;
     QString token;
     int timeoutMs = 30000;
+    SessionRenewer renewer;
+    bool renewing = false;
 };
 
 ServiceState &state()
@@ -92,6 +94,26 @@ bool login(const QString &host, int port, const QString &operatorCode, const QSt
     if (operatorName)
         *operatorName = body.value(QStringLiteral("name")).toString();
     return true;
+}
+
+void setSessionRenewer(SessionRenewer renewer)
+{
+    state().renewer = std::move(renewer);
+}
+
+bool renewSession()
+{
+    ServiceState &s = state();
+    if (!s.renewer || s.renewing)
+        return false;
+    s.renewing = true;
+    struct Done
+    {
+        bool &flag;
+        ~Done() { flag = false; }
+    } done{s.renewing};
+    const SessionRenewer renewer = s.renewer; // may be replaced while it runs
+    return renewer();
 }
 
 void logout()

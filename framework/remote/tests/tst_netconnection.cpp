@@ -454,6 +454,79 @@ private Q_SLOTS:
         QVERIFY(error.startsWith("Não foi possível conectar"));
     }
 
+    void expiredSessionIsRenewedAndTheCallSentOnceMore()
+    {
+        // The server knows only the token "fresh"; anything else is refused
+        // the way an application server refuses an unknown session.
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            if (r.headers.value("authorization") == "Bearer fresh")
+                return FakeHttpServer::Response{200, rpcResult(bodyOf(r), QJsonObject{{"payload", "ok"}})};
+            return FakeHttpServer::Response{200, rpcError(bodyOf(r), TAppServer::ErrSessionExpired,
+                                                          "Sessão inexistente ou expirada.")};
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        int asked = 0;
+
+        // Renewed: the caller sees only the answer; by-ref args go as before.
+        setSessionRenewer([&] {
+            ++asked;
+            setSessionToken("fresh");
+            return true;
+        });
+        setSessionToken("stale");
+        QString byRef = "x";
+        QCOMPARE(CheckResultServ(connection.AppServer().call("getX", {"a'ç", &byRef}), true, 0).toString(),
+                 QString("ok"));
+        QCOMPARE(asked, 1);
+        QCOMPARE(server.requests.size(), 2);
+        QCOMPARE(bodyOf(server.requests[1]).value("params"), bodyOf(server.requests[0]).value("params"));
+        QVERIFY(m_shown.isEmpty());
+
+        // Login refused or cancelled: the server's sentence, once, no resend.
+        server.requests.clear();
+        asked = 0;
+        setSessionToken("stale");
+        setSessionRenewer([&] { return ++asked, false; });
+        QVERIFY_THROWS_EXCEPTION(EAbort, CheckResultServ(connection.AppServer().call("getX", {}), true, 0));
+        QCOMPARE(asked, 1);
+        QCOMPARE(server.requests.size(), 1);
+        QCOMPARE(m_shown, QStringList{"Sessão inexistente ou expirada."});
+
+        // Logged in, yet still refused: one renewal per call, never a loop.
+        server.requests.clear();
+        m_shown.clear();
+        asked = 0;
+        setSessionRenewer([&] { return ++asked, true; });
+        QVERIFY_THROWS_EXCEPTION(EAbort, CheckResultServ(connection.AppServer().call("getX", {}), true, 0));
+        QCOMPARE(asked, 1);
+        QCOMPARE(server.requests.size(), 2);
+        QCOMPARE(m_shown.size(), 1);
+
+        // A call made while the renewer runs is not renewed again.
+        server.requests.clear();
+        asked = 0;
+        setSessionRenewer([&] {
+            ++asked;
+            const QJsonValue inner = connection.AppServer().call("getY", {});
+            return inner.toObject().contains("error") && inner["error"]["code"].toInt() == TAppServer::ErrSessionExpired;
+        });
+        QVERIFY(connection.AppServer().call("getX", {}).toObject().contains("error"));
+        QCOMPARE(asked, 1);
+
+        // Other refusals never ask for a login.
+        FakeHttpServer other([](const FakeHttpServer::Request &r) {
+            return FakeHttpServer::Response{200, rpcError(bodyOf(r), -32602, "Parâmetro inválido.")};
+        });
+        connection.SetConnected(false);
+        pointAt(connection, other.serverPort());
+        asked = 0;
+        QVERIFY(connection.AppServer().call("getX", {}).toObject().contains("error"));
+        QCOMPARE(asked, 0);
+        setSessionRenewer({});
+        setSessionToken("tok-123");
+    }
+
     void realApplicationServer()
     {
         RealServer server;
