@@ -45,6 +45,9 @@ LoginDialog::LoginDialog(const QString &host, int port, const QString &operatorC
     layout->addWidget(m_error);
     layout->addWidget(buttons);
 
+    // Wide enough for its title in the window's title bar.
+    setMinimumWidth(qMax(360, fontMetrics().horizontalAdvance(windowTitle()) * 2 + 120));
+
     if (operatorCode.isEmpty())
         m_operator->setFocus();
     else
@@ -66,4 +69,16 @@ void LoginDialog::accept()
         return;
     }
     QDialog::accept();
+}
+
+bool LoginDialog::renewSession(QWidget *parent, const QString &host, int port, const QString &operatorCode,
+                               const QString &knownPassword)
+{
+    if (!knownPassword.isEmpty() && login(host, port, operatorCode, knownPassword, nullptr))
+        return true;
+    LoginDialog dialog(host, port, operatorCode, parent);
+    dialog.m_operator->setReadOnly(true);
+    dialog.m_error->setText(QStringLiteral("A sessão com o servidor terminou. Informe a senha para continuar."));
+    dialog.m_error->show();
+    return dialog.exec() == QDialog::Accepted;
 }

@@ -22,6 +22,13 @@ public:
 
     void accept() override;
 
+    // Logs in again after the server forgot the session (it restarted, or the
+    // session idled out): silently when the password is known, else through
+    // the dialog with the operator fixed, since the open screens hold that
+    // operator's work. True once a new session is open.
+    static bool renewSession(QWidget *parent, const QString &host, int port, const QString &operatorCode,
+                             const QString &knownPassword);
+
 private:
     QString m_host;
     int m_port;

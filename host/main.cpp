@@ -8,6 +8,7 @@
 #include "NumberFormat.h"
 #include "Routines.h"
 #include "Services.h"
+#include "ShowAvi.h"
 
 #include <QApplication>
 #include <QDir>
@@ -101,6 +102,13 @@ int main(int argc, char *argv[])
     application->SetMainForm(&window);
     window.showSession(Operador(), operatorName, serverText);
     window.show();
+    window.activateWindow();
+
+    const QString givenPassword = options.operatorGiven ? options.password : QString();
+    setSessionRenewer([&window, givenPassword] {
+        ShowAviPause busyWindowAside;
+        return LoginDialog::renewSession(&window, WebURL(), WebPort(), Operador(), givenPassword);
+    });
 
     if (!options.openScreen.isEmpty()) {
         QTimer::singleShot(0, &window, [&window, &options] { window.openScreen(options.openScreen); });
@@ -129,6 +137,7 @@ int main(int argc, char *argv[])
     }
 
     const int rc = QApplication::exec();
+    setSessionRenewer({});
     // Finalize before the forms and the application go.
     window.finalizePackages();
     logout();

@@ -195,6 +195,68 @@ private Q_SLOTS:
         QCOMPARE(server.requests.size(), 2);
     }
 
+    void sessionRenewedSilentlyOrThroughTheDialog()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            const QJsonObject body = QJsonDocument::fromJson(r.body).object();
+            if (body.value("operator").toString() == "ANA" && body.value("password").toString() == "ana123")
+                return FakeHttpServer::Response{200, R"({"token":"T10","operator":"ANA","name":"Ana Lima"})"};
+            return FakeHttpServer::Response{401, R"({"error":"x"})"};
+        });
+        // Password known from the command line: no dialog at all.
+        setSessionToken("old");
+        QVERIFY(LoginDialog::renewSession(nullptr, "127.0.0.1", server.serverPort(), "ANA", "ana123"));
+        QCOMPARE(sessionToken(), QString("T10"));
+        QCOMPARE(server.requests.size(), 1);
+
+        // Otherwise the dialog asks, the operator fixed, until a login succeeds.
+        auto answer = [](const QString &password, bool *operatorFixed, bool *wide) {
+            QTimer::singleShot(0, [=] {
+                auto *dialog = qobject_cast<LoginDialog *>(QApplication::activeModalWidget());
+                if (!dialog) {
+                    QTimer::singleShot(20, [] {
+                        if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                            d->reject();
+                    });
+                    return;
+                }
+                *operatorFixed = dialog->operatorEdit()->isReadOnly() && dialog->operatorEdit()->text() == "ANA";
+                *wide = dialog->width() >= dialog->fontMetrics().horizontalAdvance(dialog->windowTitle()) + 100;
+                if (password.isEmpty()) {
+                    dialog->reject();
+                    return;
+                }
+                dialog->passwordEdit()->setText(password);
+                QTest::keyClick(dialog->passwordEdit(), Qt::Key_Return);
+            });
+        };
+        bool operatorFixed = false;
+        bool wide = false;
+        setSessionToken("old");
+        QTimer poll; // the dialog shows once exec() runs
+        poll.setInterval(10);
+        QString nextPassword = "ana123";
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (qobject_cast<LoginDialog *>(QApplication::activeModalWidget())) {
+                poll.stop();
+                answer(nextPassword, &operatorFixed, &wide);
+            }
+        });
+        poll.start();
+        QVERIFY(LoginDialog::renewSession(nullptr, "127.0.0.1", server.serverPort(), "ANA", "errada"));
+        QVERIFY(operatorFixed);
+        QVERIFY(wide);
+        QCOMPARE(sessionToken(), QString("T10"));
+        QCOMPARE(Operador(), QString("ANA"));
+
+        // Cancelled: no session, the call will fail as the server said.
+        setSessionToken("old");
+        nextPassword.clear();
+        poll.start();
+        QVERIFY(!LoginDialog::renewSession(nullptr, "127.0.0.1", server.serverPort(), "ANA", QString()));
+        QCOMPARE(sessionToken(), QString("old"));
+    }
+
     void serverAddresses_data()
     {
         QTest::addColumn<QString>("text");
