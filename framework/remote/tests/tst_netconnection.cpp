@@ -568,6 +568,19 @@ private Q_SLOTS:
         QCOMPARE(errorCode(connection.AppServer().call("getProjeto", {QString("0001"), QString(), QString("T")})),
                  -32001);
         setSessionToken(token);
+
+        // The session ended on the server: a new login, and the call goes through.
+        logout();
+        QCOMPARE(sessionToken(), QString());
+        int renewed = 0;
+        setSessionRenewer([&] {
+            ++renewed;
+            return login(server.host, server.port, "ANA", "ana123", nullptr);
+        });
+        const QJsonValue again = connection.AppServer().call("getProjeto", {QString("0001"), QString(), QString("T")});
+        setSessionRenewer({});
+        QVERIFY2(!again.toObject().contains("error"), qPrintable(errorMessage(again)));
+        QCOMPARE(renewed, 1);
         logout();
         QCOMPARE(sessionToken(), QString());
     }
