@@ -477,6 +477,8 @@ void TfrmConcAtivProj::resizeEvent(QResizeEvent *event)
 
 void TfrmConcAtivProj::AjustaAcompanhamento()
 {
+    if (!lblVrStatus) // a resize while the form is still being built
+        return;
     // Summary values keep their places steady while short or empty, and
     // widen for longer texts.
     const QPair<TLabel *, int> valores[] = {{lblVrHrPlan, 48}, {lblVrHrReal, 48}, {lblVrPlanXRel, 34},
