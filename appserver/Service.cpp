@@ -162,6 +162,28 @@ void audit(QSqlDatabase &db, const QString &event, const QString &when, const QS
     q.exec();
 }
 
+// The activity a write names, with its project's responsible operator and its
+// current percentage; a key that names no activity is refused.
+struct OwnedActivity
+{
+    QString responsible;
+    QVariant percent;
+};
+
+OwnedActivity ownedActivity(QSqlDatabase &db, const ActivityKey &k)
+{
+    if (!keyFits(k))
+        throw RpcError(RpcCode::NotFound, notFoundText(k));
+    Sql q(db, QStringLiteral("SELECT P.CDOPERESPRJ, A.VRPERCCONCL FROM ATIVIDADE A JOIN PROJETO P"
+                             " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
+                  + keyWhere(QStringLiteral("A.")));
+    bindKey(q, k);
+    q.exec();
+    if (!q.next())
+        throw RpcError(RpcCode::NotFound, notFoundText(k));
+    return {q.text(0), q.value(1)};
+}
+
 } // namespace
 
 Service::Service(Database &db, Clock clock) : m_db(db), m_clock(std::move(clock))
@@ -669,16 +691,7 @@ void Service::approve(const QJsonValue &packetValue, const QString &operatorCode
     const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     Transaction tx(m_db);
     for (const ActivityKey &k : std::as_const(toApprove)) {
-        if (!keyFits(k))
-            throw RpcError(RpcCode::NotFound, notFoundText(k));
-        Sql q(tx.db(), QStringLiteral("SELECT P.CDOPERESPRJ FROM ATIVIDADE A JOIN PROJETO P"
-                                      " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
-                           + keyWhere(QStringLiteral("A.")));
-        bindKey(q, k);
-        q.exec();
-        if (!q.next())
-            throw RpcError(RpcCode::NotFound, notFoundText(k));
-        if (q.text(0) != operatorCode)
+        if (ownedActivity(tx.db(), k).responsible != operatorCode)
             throw RpcError(RpcCode::NotAllowed,
                            QStringLiteral("Somente o responsável pelo projeto %1 pode aprovar suas atividades.")
                                .arg(k.projeto));
@@ -701,25 +714,14 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
     if (!parsePercent(arg(p, 5), &value))
         badParams(QStringLiteral("O percentual de conclusão deve ser um número de 0 a 100, com no máximo uma casa decimal."));
     const ActivityKey k{arg(p, 0), arg(p, 1), arg(p, 2), arg(p, 3), arg(p, 4)};
-    if (!keyFits(k))
-        throw RpcError(RpcCode::NotFound, notFoundText(k));
 
     const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     Transaction tx(m_db);
-    QVariant before;
-    {
-        Sql q(tx.db(), QStringLiteral("SELECT A.VRPERCCONCL, P.CDOPERESPRJ FROM ATIVIDADE A JOIN PROJETO P"
-                                      " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
-                           + keyWhere(QStringLiteral("A.")));
-        bindKey(q, k);
-        q.exec();
-        if (!q.next())
-            throw RpcError(RpcCode::NotFound, notFoundText(k));
-        if (q.text(1) != operatorCode)
-            throw RpcError(RpcCode::NotAllowed,
-                           QStringLiteral("Somente o responsável pelo projeto pode alterar o percentual de conclusão."));
-        before = q.value(0);
-    }
+    const OwnedActivity activity = ownedActivity(tx.db(), k);
+    if (activity.responsible != operatorCode)
+        throw RpcError(RpcCode::NotAllowed,
+                       QStringLiteral("Somente o responsável pelo projeto pode alterar o percentual de conclusão."));
+    const QVariant before = activity.percent;
     Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET VRPERCCONCL = CAST(:V AS DOUBLE PRECISION) WHERE ")
                        + keyWhere(QString()));
     u.bind(QStringLiteral(":V"), value);
