@@ -69,18 +69,10 @@ mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
 # --- application server and host -----------------------------------------
-mkfifo "$OUT/server.out"
-"$BUILD/bin/vor01300-server" --database "sqlite:$OUT/demo.sqlite" --demo --listen 127.0.0.1:0 \
-  >"$OUT/server.out" 2>"$OUT/server.log" &
-PIDS+=($!)
-exec 3<"$OUT/server.out"
-ADDR=""
-while IFS= read -r -t 30 line <&3; do
-  case "$line" in "listening on "*) ADDR="${line#listening on }"; break;; esac
-done
-[ -n "$ADDR" ] || { say "the server did not start"; cat "$OUT/server.log"; exit 1; }
-sqlite3 "$OUT/local.sqlite" "CREATE TABLE IF NOT EXISTS FILIAL(CDFILIAL VARCHAR(4) PRIMARY KEY, NMFILIAL VARCHAR(30));
-  ATTACH '$OUT/demo.sqlite' AS srv; INSERT OR REPLACE INTO FILIAL SELECT CDFILIAL, NMFILIAL FROM srv.FILIAL;"
+. "$ROOT/scripts/demo-server.sh"
+start_demo_server "$BUILD/bin" "$OUT" || { say "the server did not start"; cat "$OUT/server.log"; exit 1; }
+PIDS+=("$DEMO_PID")
+ADDR="$DEMO_ADDR"
 
 VOR_ECHO_MESSAGES=1 "$BUILD/bin/vorhost" --server "$ADDR" --operator ANA --password ana123 \
   --local-db "$OUT/local.sqlite" --locale pt_BR --open VOR01300 >"$OUT/host.out" 2>"$OUT/host.err" &

@@ -1,0 +1,25 @@
+# Sourced (bash) by ./vor run, the end-to-end tests and the screenshot script.
+#
+# start_demo_server BIN_DIR DIR [LOG]
+#   Starts BIN_DIR/vor01300-server on DIR/demo.sqlite (demo data on first use)
+#   on a free loopback port, stderr appended to LOG (default DIR/server.log),
+#   then copies the demo's branches into DIR/local.sqlite, the host's local
+#   database. Sets DEMO_PID and DEMO_ADDR (HOST:PORT); returns 1 when the
+#   server did not report itself ready within 30 seconds.
+start_demo_server() {
+  local bin="$1" dir="$2" log="${3:-$2/server.log}" line fifo
+  fifo="$(mktemp -u "$dir/.server-out.XXXXXX")"
+  mkfifo "$fifo"
+  "$bin/vor01300-server" --database "sqlite:$dir/demo.sqlite" --demo --listen 127.0.0.1:0 \
+    >"$fifo" 2>>"$log" &
+  DEMO_PID=$!
+  exec {DEMO_FD}<"$fifo"
+  rm -f "$fifo"
+  DEMO_ADDR=""
+  while IFS= read -r -t 30 line <&"$DEMO_FD"; do
+    case "$line" in "listening on "*) DEMO_ADDR="${line#listening on }"; break;; esac
+  done
+  [ -n "$DEMO_ADDR" ] || return 1
+  sqlite3 "$dir/local.sqlite" "CREATE TABLE IF NOT EXISTS FILIAL(CDFILIAL VARCHAR(4) PRIMARY KEY, NMFILIAL VARCHAR(30));
+    ATTACH '$dir/demo.sqlite' AS srv; INSERT OR REPLACE INTO FILIAL(CDFILIAL, NMFILIAL) SELECT CDFILIAL, NMFILIAL FROM srv.FILIAL;"
+}
