@@ -48,8 +48,16 @@ void TCanvas::BrushCopy(const QRect &dest, const QPixmap &bitmap, const QRect &s
     m_painter->save();
     m_painter->setClipRect(dest, Qt::IntersectClip);
     m_painter->fillRect(dest, Brush.Color);
-    const QPixmap part = transparentBitmap(bitmap.copy(source), transparent);
-    m_painter->drawPixmap(dest.topLeft(), part, QRect(QPoint(0, 0), dest.size()).intersected(part.rect()));
+    // A source reaching past the bitmap (a cell taller than the icon) copies
+    // what there is; the rest of the destination keeps the brush.
+    const QRect inside = source.intersected(bitmap.rect());
+    if (inside.isEmpty()) {
+        m_painter->restore();
+        return;
+    }
+    const QPixmap part = transparentBitmap(bitmap.copy(inside), transparent);
+    m_painter->drawPixmap(dest.topLeft() + (inside.topLeft() - source.topLeft()), part,
+                          QRect(QPoint(0, 0), dest.size()).intersected(part.rect()));
     m_painter->restore();
 }
 

@@ -3,6 +3,7 @@
 #include "DataSetModel.h"
 #include "Field.h"
 #include "Guard.h"
+#include "NumberFormat.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -474,6 +475,8 @@ TField *TDBGrid::SelectedField() const
 
 int TDBGrid::SelectedIndex() const
 {
+    if (m_moveColumn >= 0 && m_moveColumn < ColumnCount())
+        return m_moveColumn;
     const QModelIndex current = currentIndex();
     if (current.isValid())
         return current.column();
@@ -524,6 +527,7 @@ void TDBGrid::onCursorMoved(int row)
 
 void TDBGrid::onDataSetChanged()
 {
+    ++m_resets;
     if (m_dataSet && m_dataSet->ControlsDisabled())
         return;
     const int column = SelectedIndex();
@@ -562,13 +566,41 @@ void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &prev
         m_syncing = false;
         return;
     }
-    QTableView::currentChanged(current, previous);
     if (current.isValid() && m_dataSet && m_dataSet->Active() && current.row() != m_dataSet->currentIndex()) {
-        // Moving posts a pending edit and runs AfterScroll (dataset semantics).
-        TClientDataSet *ds = m_dataSet;
+        // A row move posts the row left first, as seen from where it was: the
+        // post's reactions read the column the user was in, not the one clicked.
+        QPointer<TClientDataSet> ds = m_dataSet;
+        m_moveColumn = previous.isValid() ? previous.column() : -1;
+        const quint64 resets = m_resets;
+        bool posted = true;
+        if (ds->state() == TClientDataSet::State::Edit)
+            posted = runGuarded([ds] { ds->Post(); });
+        m_moveColumn = -1;
+        if (!ds || m_dataSet != ds)
+            return;
+        if (!posted || m_resets != resets) {
+            // The post failed, or its reaction replaced the rows (a reload):
+            // the cursor stays where that left it; the move is over.
+            m_moveAbandoned = true;
+            onCursorMoved(ds->currentIndex());
+            const int row = ds->currentIndex();
+            if (row >= 0 && row < m_model->rowCount() && previous.isValid() && previous.column() < ColumnCount()) {
+                m_syncing = true;
+                selectionModel()->setCurrentIndex(m_model->index(row, previous.column()),
+                                                  QItemSelectionModel::ClearAndSelect);
+                m_syncing = false;
+            }
+            m_model->headerChanged();
+            viewport()->update();
+            return;
+        }
+        QTableView::currentChanged(current, previous);
+        // Moving runs AfterScroll (dataset semantics).
         runGuarded([ds, &current] { ds->SetRecNo(current.row() + 1); });
         if (m_dataSet && m_dataSet->currentIndex() != currentIndex().row())
             onCursorMoved(m_dataSet->currentIndex());
+    } else {
+        QTableView::currentChanged(current, previous);
     }
     const int column = currentIndex().isValid() ? currentIndex().column() : -1;
     if (column >= 0 && column != m_lastColumn) {
@@ -580,8 +612,26 @@ void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &prev
     m_model->headerChanged();
 }
 
+void TDBGrid::mousePressEvent(QMouseEvent *event)
+{
+    m_moveAbandoned = false;
+    QTableView::mousePressEvent(event);
+    // The press's row move ended in a reload: what the press would select
+    // next belongs to rows that are gone.
+    if (m_moveAbandoned && currentIndex().isValid())
+        selectionModel()->select(currentIndex(), QItemSelectionModel::ClearAndSelect);
+}
+
+void TDBGrid::mouseReleaseEvent(QMouseEvent *event)
+{
+    QTableView::mouseReleaseEvent(event);
+    m_moveAbandoned = false;
+}
+
 void TDBGrid::onClicked(const QModelIndex &index)
 {
+    if (m_moveAbandoned)
+        return; // the click's cell is no longer there
     if (TColumn *c = Columns(index.column()); c && OnCellClick)
         runGuarded([this, c] { OnCellClick(c); });
 }
@@ -599,6 +649,16 @@ bool TDBGrid::handleKey(QKeyEvent *event, QChar *character)
     const KeyDispatch k = dispatchKey(this, event, OnKeyDown, OnKeyPress);
     if (k.swallowed)
         return false;
+    // A number's cell takes only what a number is written with.
+    const QChar c = k.character;
+    if (!c.isNull() && c.unicode() >= 32 && c.unicode() != 127) {
+        const TColumn *column = Columns(currentIndex().column());
+        const TField *field = column ? column->Field() : nullptr;
+        if (field && field->DataType() == TFieldType::Float && !(c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            && c != QLatin1Char('+') && c != QLatin1Char('-') && c != QLatin1Char('e') && c != QLatin1Char('E')
+            && c != Workstation::decimalSeparator())
+            return false;
+    }
     *character = k.character;
     return true;
 }

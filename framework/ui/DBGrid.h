@@ -191,6 +191,8 @@ protected:
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
     bool viewportEvent(QEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void syncFromDataSet();
@@ -216,6 +218,9 @@ private:
     bool m_readOnly = false;
     TCanvas *m_canvas = nullptr;
     int m_lastColumn = -1;
+    int m_moveColumn = -1;   // while a row move posts: the column being left
+    bool m_moveAbandoned = false; // a click's row move ended in a reload
+    quint64 m_resets = 0;    // times the rows were replaced, filtered, opened or closed
     bool m_syncing = false;
     std::vector<QMetaObject::Connection> m_dsConnections;
 };

@@ -22,10 +22,38 @@ constexpr KeyPair kKeys[] = {
     {Qt::Key_Insert, Vk::Insert}, {Qt::Key_Delete, Vk::Delete},
 };
 
+// Punctuation keys by the character they type, as the US layout names them:
+// each comes as the code of the key that types it (shifted characters as their
+// key's code), never as the character's own number, which would collide with
+// the navigation codes ('!'..'(' with 33..40, '-' with Insert, '.' with Delete).
+constexpr KeyPair kPunctuation[] = {
+    {';', 186}, {':', 186}, {'=', 187}, {'+', 187}, {',', 188}, {'<', 188}, {'-', 189}, {'_', 189},
+    {'.', 190}, {'>', 190}, {'/', 191}, {'?', 191}, {'`', 192}, {'~', 192}, {'[', 219}, {'{', 219},
+    {'\\', 220}, {'|', 220}, {']', 221}, {'}', 221}, {'\'', 222}, {'"', 222},
+    {')', '0'}, {'!', '1'}, {'@', '2'}, {'#', '3'}, {'$', '4'}, {'%', '5'}, {'^', '6'}, {'&', '7'},
+    {'*', '8'}, {'(', '9'},
+};
+
+// Keypad keys with their own codes (NumLock on).
+constexpr KeyPair kKeypad[] = {
+    {'*', 106}, {'+', 107}, {'-', 109}, {'.', 110}, {',', 110}, {'/', 111},
+};
+
+// Code for keys none of the tables name (accented letters, media keys): out of
+// the range of the classic codes, so that no handler mistakes one for another.
+constexpr int kOtherKey = 0x10000;
+
 } // namespace
 
-int vkFromQtKey(int qtKey)
+int vkFromQtKey(int qtKey, Qt::KeyboardModifiers modifiers)
 {
+    if (modifiers & Qt::KeypadModifier) {
+        if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+            return 96 + (qtKey - Qt::Key_0);
+        for (const KeyPair &k : kKeypad)
+            if (k.qt == qtKey)
+                return k.vk;
+    }
     for (const KeyPair &k : kKeys)
         if (k.qt == qtKey)
             return k.vk;
@@ -33,6 +61,11 @@ int vkFromQtKey(int qtKey)
         return qtKey; // Qt uses the same numbers for these
     if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F12)
         return Vk::F1 + (qtKey - Qt::Key_F1);
+    for (const KeyPair &k : kPunctuation)
+        if (k.qt == qtKey)
+            return k.vk;
+    if (qtKey < kOtherKey)
+        return kOtherKey + qtKey;
     return qtKey;
 }
 
@@ -43,6 +76,12 @@ int qtKeyFromVk(int vk)
             return k.qt;
     if (vk >= Vk::F1 && vk <= Vk::F12)
         return Qt::Key_F1 + (vk - Vk::F1);
+    if (vk >= 96 && vk <= 105)
+        return Qt::Key_0 + (vk - 96);
+    if (vk >= 186) // the unshifted character of a punctuation key
+        for (const KeyPair &k : kPunctuation)
+            if (k.vk == vk)
+                return k.qt;
     return vk;
 }
 
@@ -87,7 +126,7 @@ KeyDispatch dispatchKey(QObject *sender, QKeyEvent *event, const TKeyEvent &onKe
 {
     KeyDispatch result;
     const Qt::KeyboardModifiers shift = event->modifiers() & ~Qt::KeypadModifier;
-    int key = vkFromQtKey(event->key());
+    int key = vkFromQtKey(event->key(), event->modifiers());
     if (!fireKeyDown(onKeyDown, sender, key, shift) || key == 0) {
         result.swallowed = true;
         return result;

@@ -18,19 +18,23 @@ using TKeyPressEvent = std::function<void(QObject *sender, QChar &key)>;
 using TKeyEvent = std::function<void(QObject *sender, int &key, Qt::KeyboardModifiers shift)>;
 
 // Key codes handed to key-down handlers: the classic virtual-key numbers, so
-// handlers read like the rest of the family's code. Keys without a number of
-// their own are passed as Qt::Key values (all above 0xFFFF).
+// handlers read like the rest of the family's code. Punctuation comes as the
+// code of the key that types it (minus 189, period 190, comma 188, shifted
+// characters as their key's), keypad keys as the keypad's codes (96..111);
+// keys without a code of their own come above 0xFFFF, so that only Insert and
+// Delete ever arrive as 45 and 46.
 namespace Vk {
 enum : int {
     Back = 8, Tab = 9, Return = 13, Shift = 16, Control = 17, Menu = 18,
     Escape = 27, Space = 32, Prior = 33, Next = 34, End = 35, Home = 36,
     Left = 37, Up = 38, Right = 39, Down = 40, Insert = 45, Delete = 46,
     // '0'..'9' are 48..57 and 'A'..'Z' 65..90, as their characters
-    F1 = 112, F12 = 123
+    F1 = 112, F12 = 123,
+    OemComma = 188, OemMinus = 189, OemPeriod = 190
 };
 }
 
-VORWIDGETS_EXPORT int vkFromQtKey(int qtKey);
+VORWIDGETS_EXPORT int vkFromQtKey(int qtKey, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 VORWIDGETS_EXPORT int qtKeyFromVk(int vk);
 
 // Characters handed to key-press handlers: the key's text (Backspace is char 8,

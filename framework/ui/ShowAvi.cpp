@@ -209,3 +209,13 @@ void SetShowAviDelay(int milliseconds)
 {
     state().delayMs = milliseconds;
 }
+
+ShowAviScope::ShowAviScope(QWidget *form, int kind, const QString &caption)
+{
+    ActiveShowAvi(form, kind, caption);
+}
+
+ShowAviScope::~ShowAviScope()
+{
+    DeactiveShowAvi();
+}

@@ -16,6 +16,17 @@ class QWidget;
 VORWIDGETS_EXPORT void ActiveShowAvi(QWidget *form, int kind, const QString &caption = {});
 VORWIDGETS_EXPORT void DeactiveShowAvi();
 
+// One show for the life of a scope: ActiveShowAvi now, DeactiveShowAvi on
+// every way out, a failure's included, so no handler leaves the window up.
+class VORWIDGETS_EXPORT ShowAviScope
+{
+public:
+    ShowAviScope(QWidget *form, int kind, const QString &caption = {});
+    ~ShowAviScope();
+    ShowAviScope(const ShowAviScope &) = delete;
+    ShowAviScope &operator=(const ShowAviScope &) = delete;
+};
+
 // A message box shown while a show is open (a failure reported before the
 // handler's clean-up closes the animation) must not sit under the busy window:
 // while a pause lives the window is hidden and its delayed appearance held

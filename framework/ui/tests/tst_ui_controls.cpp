@@ -9,6 +9,8 @@
 #include "MenuItem.h"
 #include "Panel.h"
 #include "RadioButton.h"
+#include "ScopeGuard.h"
+#include "ShowAvi.h"
 
 #include <QApplication>
 #include <QVBoxLayout>
@@ -321,6 +323,78 @@ private Q_SLOTS:
         QCOMPARE(qtKeyFromVk(46), int(Qt::Key_Delete));
         QCOMPARE(ShortCutFromInt(16460), QKeySequence(Qt::CTRL | Qt::Key_L));
         QCOMPARE(ShortCutFromInt(16464), QKeySequence(Qt::CTRL | Qt::Key_P));
+    }
+
+    void punctuationNeverPassesForNavigationKeys()
+    {
+        // Typed punctuation comes as the code of its key, so a handler that
+        // swallows Insert (45) or Delete (46) never swallows "-" or ".".
+        QCOMPARE(vkFromQtKey(Qt::Key_Minus), int(Vk::OemMinus));
+        QCOMPARE(vkFromQtKey(Qt::Key_Period), int(Vk::OemPeriod));
+        QCOMPARE(vkFromQtKey(Qt::Key_Comma), int(Vk::OemComma));
+        QCOMPARE(vkFromQtKey(Qt::Key_Underscore), 189);
+        QCOMPARE(vkFromQtKey(Qt::Key_Percent), int('5'));
+        QCOMPARE(vkFromQtKey(Qt::Key_Minus, Qt::KeypadModifier), 109);
+        QCOMPARE(vkFromQtKey(Qt::Key_Period, Qt::KeypadModifier), 110);
+        QCOMPARE(vkFromQtKey(Qt::Key_5, Qt::KeypadModifier), 101);
+        QCOMPARE(qtKeyFromVk(189), int(Qt::Key_Minus));
+        for (int qtKey = 0x20; qtKey <= 0xFF; ++qtKey) {
+            const int vk = vkFromQtKey(qtKey);
+            // Only the arrows and paging keys have their codes in 33..40.
+            QVERIFY2(vk != Vk::Insert && vk != Vk::Delete && (vk < Vk::Prior || vk > Vk::Down),
+                     qPrintable(QStringLiteral("Qt key 0x%1 -> %2").arg(qtKey, 0, 16).arg(vk)));
+            QVERIFY2(vkFromQtKey(qtKey, Qt::KeypadModifier) != Vk::Insert
+                         && vkFromQtKey(qtKey, Qt::KeypadModifier) != Vk::Delete,
+                     qPrintable(QString::number(qtKey, 16)));
+        }
+
+        // Through a real key event: the handler sees the key's code and the character.
+        TEdit edit;
+        QList<int> codes;
+        QString typed;
+        edit.OnKeyDown = [&](QObject *, int &key, Qt::KeyboardModifiers) {
+            codes << key;
+            if (key == Vk::Insert || key == Vk::Delete)
+                key = 0;
+        };
+        edit.OnKeyPress = [&](QObject *, QChar &key) { typed += key; };
+        edit.show();
+        QTest::keyClicks(&edit, QStringLiteral("-1.5"));
+        QCOMPARE(codes, QList<int>({189, '1', 190, '5'}));
+        QCOMPARE(typed, QStringLiteral("-1.5"));
+        QCOMPARE(edit.text(), QStringLiteral("-1.5"));
+    }
+
+    void scopeGuardsUndoOnEveryWayOut()
+    {
+        PresenterRecorder errors;
+        SetShowAviDelay(600000);
+        QStringList log;
+        auto work = [&](bool fail) {
+            auto undo = onScopeExit([&] { log << QStringLiteral("undone"); });
+            ShowAviScope busy(nullptr, 6);
+            QCOMPARE(ShowAviDepth(), 1);
+            if (fail)
+                throw EVorError(QStringLiteral("falhou"));
+        };
+        work(false);
+        QVERIFY_THROWS_EXCEPTION(EVorError, work(true));
+        QCOMPARE(log, QStringList({"undone", "undone"}));
+        QCOMPARE(ShowAviDepth(), 0);
+
+        // Dismissed: kept. An undo that raises while another failure is on its
+        // way out is reported, not fatal.
+        {
+            auto undo = onScopeExit([&] { log << QStringLiteral("not wanted"); });
+            undo.dismiss();
+        }
+        QCOMPARE(log.size(), 2);
+        try {
+            auto undo = onScopeExit([] { throw EVorError(QStringLiteral("desfazer falhou")); });
+            throw EAbort();
+        } catch (const EAbort &) {
+        }
+        QCOMPARE(errors.shown, QStringList({"desfazer falhou"}));
     }
 };
 

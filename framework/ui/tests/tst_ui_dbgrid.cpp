@@ -384,14 +384,105 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&f.grid));
         f.grid.SetOption(dgEditing, true);
         f.click(0, 2);
-        f.type(QStringLiteral("x"));
+        f.type(QStringLiteral("--"));
         QTest::keyClick(f.focus(), Qt::Key_Down);
-        QCOMPARE(errors.shown.size(), 1); // "x" is no number
+        QCOMPARE(errors.shown.size(), 1); // "--" is no number
         QVERIFY(f.grid.InplaceEditor());
         QCOMPARE(f.ds.RecNo(), 1);
         QTest::keyClick(f.focus(), Qt::Key_Escape);
         QTRY_VERIFY(!f.grid.InplaceEditor());
         QCOMPARE(f.perc(1), 10.0);
+    }
+
+    void numberCellTakesOnlyWhatNumbersAreWrittenWith()
+    {
+        GridFixture f;
+        QVERIFY(QTest::qWaitForWindowActive(&f.grid));
+        f.grid.SetOption(dgEditing, true);
+        QString seen;
+        f.grid.OnKeyPress = [&](QObject *, QChar &key) { seen += key; };
+        f.click(0, 2);
+        f.type(QStringLiteral("x%"));
+        QVERIFY(!f.grid.InplaceEditor()); // nothing opened the editor
+        QCOMPARE(f.ds.state(), TClientDataSet::State::Browse);
+        QCOMPARE(seen, QStringLiteral("x%")); // the handler still saw them first
+        f.type(QStringLiteral("1a2"));
+        QVERIFY(f.grid.InplaceEditor());
+        QCOMPARE(f.grid.InplaceEditor()->text(), QStringLiteral("12"));
+        // A text column takes anything.
+        QTest::keyClick(f.focus(), Qt::Key_Escape);
+        f.click(0, 1);
+        f.type(QStringLiteral("x"));
+        QVERIFY(f.grid.InplaceEditor());
+        QCOMPARE(f.grid.InplaceEditor()->text(), QStringLiteral("x"));
+    }
+
+    void postOfARowMoveSeesTheColumnLeft()
+    {
+        GridFixture f;
+        QVERIFY(QTest::qWaitForWindowActive(&f.grid));
+        f.grid.SetOption(dgEditing, true);
+        QString columnAtPost;
+        f.ds.AfterPost = [&](TClientDataSet &) { columnAtPost = f.grid.SelectedField()->FieldName(); };
+        f.click(0, 2);
+        f.type(QStringLiteral("5"));
+        f.click(2, 0); // another row, another column
+        QCOMPARE(columnAtPost, QStringLiteral("PERC"));
+        QCOMPARE(f.perc(1), 5.0);
+        QCOMPARE(f.ds.RecNo(), 3);
+        QCOMPARE(f.grid.SelectedField()->FieldName(), QStringLiteral("CODE"));
+    }
+
+    void rowMoveWhosePostReloadsStaysWhereTheReloadPutIt()
+    {
+        // The post's reaction re-reads the rows (as a screen does after sending
+        // a changed value): the move must not carry on inside the new rows.
+        GridFixture f;
+        QVERIFY(QTest::qWaitForWindowActive(&f.grid));
+        f.grid.SetOption(dgEditing, true);
+        QStringList clicks;
+        f.grid.OnCellClick = [&](TColumn *c) { clicks << c->FieldName(); };
+        f.ds.AfterPost = [&](TClientDataSet &) {
+            ++f.posts;
+            fillPeople(f.ds, {{"A", "Ana", "x", "55"}, {"B", "Bruno", "y", "20"}, {"C", "Carla", "z", ""},
+                              {"D", "Davi", "w", "1"}});
+        };
+        f.click(0, 2);
+        f.type(QStringLiteral("55"));
+        f.scrolls = 0;
+        clicks.clear();
+        f.click(2, 1);
+        QCOMPARE(f.posts, 1);
+        QCOMPARE(f.scrolls, 1); // the reload's own move to its first row, nothing more
+        QCOMPARE(f.ds.RecNo(), 1);
+        QCOMPARE(f.ds.RecordCount(), 4);
+        QCOMPARE(f.grid.currentIndex().row(), 0);
+        QVERIFY(clicks.isEmpty()); // the clicked cell belonged to the rows that are gone
+        const QModelIndexList selected = f.grid.selectionModel()->selectedIndexes();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first().row(), 0);
+
+        // By keyboard too.
+        f.type(QStringLiteral("7"));
+        QVERIFY(f.grid.InplaceEditor());
+        f.scrolls = 0;
+        QTest::keyClick(f.focus(), Qt::Key_Down);
+        QCOMPARE(f.posts, 2);
+        QCOMPARE(f.scrolls, 1);
+        QCOMPARE(f.ds.RecNo(), 1);
+        QCOMPARE(f.grid.currentIndex().row(), 0);
+
+        // A post that fails leaves the cursor on its row as well.
+        PresenterRecorder errors;
+        f.ds.AfterPost = [](TClientDataSet &) { throw EVorError(QStringLiteral("recusado")); };
+        f.type(QStringLiteral("9"));
+        f.click(3, 1);
+        QCOMPARE(errors.shown, QStringList({"recusado"}));
+        QCOMPARE(f.ds.RecNo(), 1);
+        QCOMPARE(f.grid.currentIndex().row(), 0);
+        // Without a pending edit, clicks move as ever.
+        f.click(3, 1);
+        QCOMPARE(f.ds.RecNo(), 4);
     }
 };
 
