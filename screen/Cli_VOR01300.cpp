@@ -11,6 +11,8 @@
 #include "DBGrid.h"
 #include "DBText.h"
 #include "DataSource.h"
+#include "Errors.h"
+#include "Events.h"
 #include "Edit.h"
 #include "GroupBox.h"
 #include "Image.h"
@@ -21,11 +23,14 @@
 #include "NumberFormat.h"
 #include "Panel.h"
 #include "Routines.h"
+#include "ScopeGuard.h"
 #include "Services.h"
 #include "ShowAvi.h"
 
 #include <QJsonArray>
+#include <QApplication>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -447,6 +452,19 @@ void TfrmConcAtivProj::LigaEventos()
     cdsAtivProjVRPERCCONCL->OnGetText = percAtividade;
     cdsApropriaCSAVRPERCCONCL->OnGetText = percApropriacao;
     cdsCSAAuxVRPERCCONCL->OnGetText = percApropriacao;
+
+    // The activity grid, approving and the percentage.
+    dbgPadrao->OnDrawColumnCell = [this](QObject *sender, const QRect &rect, int dataCol, TColumn *column,
+                                         int state) { dbgPadraoDrawColumnCell(sender, rect, dataCol, column, state); };
+    dbgPadrao->OnCellClick = [this](TColumn *column) { dbgPadraoCellClick(column); };
+    dbgPadrao->OnTitleClick = [this](TColumn *column) { dbgPadraoTitleClick(column); };
+    dbgPadrao->OnColEnter = [this](QObject *sender) { dbgPadraoColEnter(sender); };
+    cdsConcAtivProj->AfterScroll = [this](TClientDataSet &dataSet) { cdsConcAtivProjAfterScroll(dataSet); };
+    cdsConcAtivProj->AfterPost = [this](TClientDataSet &dataSet) { cdsConcAtivProjAfterPost(dataSet); };
+    sbtConcluir->OnClick = [this](QObject *sender) { sbtConcluirClick(sender); };
+    mnuConcluir->OnClick = [this](QObject *sender) { sbtConcluirClick(sender); };
+    // Every new content of the project's bookings, whoever fetched it.
+    connect(cdsCSAAux, &TClientDataSet::dataSetChanged, this, [this] { IndexaApropriacoes(); });
 }
 
 void TfrmConcAtivProj::EnquadraNaArea()
@@ -664,6 +682,7 @@ void TfrmConcAtivProj::btpProjetoAfterPesq(QObject *)
 
 void TfrmConcAtivProj::panFiltroProjEnter(QObject *)
 {
+    qDebug("DBG enter focus=%s", qPrintable(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString("-")));
     if (SaindoDaJanela() || !cdsConcAtivProj->Active())
         return;
     cdsConcAtivProj->Close();
@@ -692,6 +711,7 @@ void TfrmConcAtivProj::CarregaAtividades()
 
 void TfrmConcAtivProj::panFiltroProjExit(QObject *)
 {
+    qDebug("DBG exit focus=%s", qPrintable(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString("-")));
     if (SaindoDaJanela())
         return;
     vd_CDPROJETO(true);
@@ -792,4 +812,429 @@ void TfrmConcAtivProj::cdsApropriaCSAVRPERCCONCLGetText(TField &, QString &text,
 {
     const QString plain = cdsApropriaCSAVRPERCCONCL->AsString();
     text = EmptyString(plain) ? QString() : plain + QLatin1Char('%');
+}
+
+// --- the activity grid ---
+
+namespace {
+
+const QString kIDCHECK = QStringLiteral("IDCHECK");
+const QString kVRPERCCONCL = QStringLiteral("VRPERCCONCL");
+
+QString chaveAtividade(const QString &tarefa, const QString &atividade)
+{
+    // A unit separator cannot occur in a typed code, so no two keys run together.
+    return tarefa + QChar(0x1F) + atividade;
+}
+
+bool ehDigito(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+QString campoSelecionado(const TDBGrid *grid)
+{
+    const TField *field = grid->SelectedField();
+    return field ? field->FieldName() : QString();
+}
+
+} // namespace
+
+bool TfrmConcAtivProj::Responsavel() const
+{
+    return cdsProjetoCDOPERESPRJ->AsString() == Operador();
+}
+
+void TfrmConcAtivProj::IndexaApropriacoes()
+{
+    m_apropriacoes.clear();
+    if (!cdsCSAAux->Active())
+        return;
+    const int tarefa = cdsCSAAux->fieldIndex(QStringLiteral("NRTAREFA"));
+    const int atividade = cdsCSAAux->fieldIndex(QStringLiteral("NRPLATIVTARE"));
+    const int linhas = cdsCSAAux->RecordCount();
+    m_apropriacoes.reserve(linhas);
+    for (int linha = 0; linha < linhas; ++linha)
+        m_apropriacoes.insert(chaveAtividade(cdsCSAAux->valueAt(linha, tarefa).toString(),
+                                             cdsCSAAux->valueAt(linha, atividade).toString()));
+}
+
+bool TfrmConcAtivProj::TemApropriacoes(const QString &tarefa, const QString &atividade) const
+{
+    // Answered from the index: painting and marking look up one key instead of
+    // filtering every booking of the project, and a quote in a key is just a
+    // character.
+    return m_apropriacoes.contains(chaveAtividade(tarefa, atividade));
+}
+
+void TfrmConcAtivProj::dbgPadraoDrawColumnCell(QObject *, const QRect &rect, int, TColumn *column, int)
+{
+    if (cdsConcAtivProj->IsEmpty() || !column)
+        return;
+    TCanvas *canvas = dbgPadrao->Canvas();
+    if (!canvas)
+        return;
+    const QString situacao = cdsConcAtivProjSITUACAO->AsString();
+    auto copiaIcone = [canvas, &rect](const TImage *icone, int left) {
+        const int largura = icone->PictureWidth();
+        canvas->BrushCopy(QRect(left, rect.top(), largura, rect.height()), icone->Picture(),
+                          QRect(0, 0, largura, rect.height()));
+    };
+
+    if (column->FieldName() == kIDCHECK) {
+        const TImage *icone = imgGrayCheck;
+        if (situacao == QLatin1String("A")
+            && TemApropriacoes(cdsConcAtivProjNRTAREFA->AsString(), cdsConcAtivProjNRPLATIVTARE->AsString()))
+            icone = cdsConcAtivProjIDCHECK->AsString() == QLatin1String("S") ? imgChecked : imgUnchecked;
+        canvas->FillRect(rect);
+        copiaIcone(icone, rect.left() + 1);
+        return;
+    }
+
+    // An empty date reads as earlier than any real one.
+    const QDateTime ultima = cdsConcAtivProjDTINIULTATIV->AsDateTime();
+    const QDateTime aprovacao = cdsConcAtivProjDTHRAPROVATIVTA->AsDateTime();
+    const bool alerta = ultima.isValid() && (!aprovacao.isValid() || ultima > aprovacao);
+    const bool concluida = situacao == QLatin1String("C");
+    if (!alerta && !concluida)
+        return;
+    canvas->FillRect(rect);
+    canvas->Font.Color = concluida ? clGray : clGreen;
+    const TField *field = column->Field();
+    canvas->TextRect(rect, rect.left() + 2, rect.top() + 2, field ? field->DisplayText() : QString());
+    if (alerta && column->FieldName() == QLatin1String("DESCRICAO"))
+        copiaIcone(imgAlerta, rect.left() + rect.width() - imgAlerta->PictureWidth());
+}
+
+void TfrmConcAtivProj::dbgPadraoCellClick(TColumn *column)
+{
+    AlternaMarca(column);
+}
+
+void TfrmConcAtivProj::AlternaMarca(TColumn *column)
+{
+    if (cdsConcAtivProj->Active() && !cdsConcAtivProj->IsEmpty() && column && column->FieldName() == kIDCHECK
+        && !cdsApropriaCSA->IsEmpty()) {
+        cdsConcAtivProj->Edit();
+        if (cdsConcAtivProjIDCHECK->AsString() == QLatin1String("N")) {
+            cdsConcAtivProjIDCHECK->SetAsString(QStringLiteral("S"));
+            if (Responsavel()) {
+                sbtConcluir->SetEnabled(true);
+                mnuConcluir->SetEnabled(sbtConcluir->Enabled());
+            }
+        } else {
+            cdsConcAtivProjIDCHECK->SetAsString(QStringLiteral("N"));
+        }
+        cdsConcAtivProj->Post();
+    }
+    vd_IDCHECK();
+}
+
+void TfrmConcAtivProj::dbgPadraoTitleClick(TColumn *column)
+{
+    if (!column || column->Grid() != dbgPadrao || column->FieldName() != kIDCHECK)
+        return;
+    // A percentage still being typed is settled first, as any other move would
+    // settle it: a reload it causes must come before the walk, not under it.
+    if (!dbgPadrao->commitEditor())
+        throw EAbort();
+    cdsConcAtivProj->CheckBrowseMode();
+
+    cdsAtivProj->SetData(cdsConcAtivProj->Data());
+    auto semFiltro = onScopeExit([this] { cdsAtivProj->SetFiltered(false); });
+    cdsAtivProj->SetFilter(QStringLiteral("DTINPATIVTAR IS NOT NULL"));
+    cdsAtivProj->SetFiltered(true);
+    if (cdsAtivProj->IsEmpty())
+        return;
+
+    QString marca;
+    if (cdsAtivProjIDCHECK->AsString() == QLatin1String("N")) {
+        marca = QStringLiteral("S");
+        if (Responsavel()) {
+            sbtConcluir->SetEnabled(true);
+            mnuConcluir->SetEnabled(sbtConcluir->Enabled());
+        }
+    } else {
+        marca = QStringLiteral("N");
+        if (Responsavel()) {
+            sbtConcluir->SetEnabled(false);
+            mnuConcluir->SetEnabled(sbtConcluir->Enabled());
+        }
+    }
+    if (!cdsConcAtivProj->Active() || cdsConcAtivProj->IsEmpty())
+        return;
+
+    {
+        // The walk's own moves fetch no bookings (one round trip per activity
+        // otherwise) and its posts send no percentage; the activity current at
+        // the end gets its bookings once, below.
+        cdsConcAtivProj->DisableControls();
+        m_adiaApropriacoes = true;
+        m_marcandoTodas = true;
+        auto fim = onScopeExit([this] {
+            m_marcandoTodas = false;
+            m_adiaApropriacoes = false;
+            cdsConcAtivProj->EnableControls();
+        });
+        cdsConcAtivProj->First();
+        while (!cdsConcAtivProj->Eof()) {
+            if (TemApropriacoes(cdsConcAtivProjNRTAREFA->AsString(), cdsConcAtivProjNRPLATIVTARE->AsString())) {
+                cdsConcAtivProj->Edit();
+                cdsConcAtivProj->FieldByName(kIDCHECK)->SetAsString(marca);
+                cdsConcAtivProj->Post();
+            }
+            cdsConcAtivProj->Next();
+        }
+        cdsConcAtivProj->First();
+    }
+    cdsConcAtivProjAfterScroll(*cdsConcAtivProj);
+}
+
+void TfrmConcAtivProj::dbgPadraoKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift)
+{
+    TfrmPadraoGrid::dbgPadraoKeyDown(sender, key, shift);
+    if (key == Vk::Insert || (key == Vk::Delete && (shift & Qt::ControlModifier)))
+        key = 0;
+}
+
+void TfrmConcAtivProj::dbgPadraoKeyPress(QObject *sender, QChar &key)
+{
+    TfrmPadraoGrid::dbgPadraoKeyPress(sender, key);
+    if (campoSelecionado(dbgPadrao) == kIDCHECK && key == QLatin1Char(' '))
+        AlternaMarca(dbgPadrao->Columns(IndiceCol(dbgPadrao, kIDCHECK)));
+    if (campoSelecionado(dbgPadrao) != kVRPERCCONCL)
+        return;
+
+    if (dtsPadrao->state() == TDataSource::dsBrowse && PercentualEditavel()) {
+        // Only a digit begins a new value: Enter, Tab, Backspace and the like
+        // move or do nothing, and never leave an emptied percentage behind.
+        if (!ehDigito(key)) {
+            if (!key.isNull() && key.unicode() >= 32)
+                key = QChar();
+            return;
+        }
+        cdsConcAtivProj->Edit();
+        cdsConcAtivProjVRPERCCONCL->Clear();
+        if (QLineEdit *editor = dbgPadrao->InplaceEditor())
+            editor->clear();
+    }
+    if (key == QLatin1Char('-'))
+        key = QChar();
+    Vd_Virgula(dbgPadrao, kVRPERCCONCL, key);
+}
+
+void TfrmConcAtivProj::Vd_Virgula(TDBGrid *grid, const QString &fieldName, QChar &key)
+{
+    if (campoSelecionado(grid) == fieldName && key == QLatin1Char(',')) {
+        const QString texto = GridText(grid, fieldName, false);
+        if (texto.isEmpty()) {
+            key = QChar();
+            return;
+        }
+        if (texto.count(QLatin1Char(',')) > 0)
+            key = QChar();
+    }
+    if (!ehDigito(key))
+        return;
+    // A text that no longer reads as a number (a "%" left in the cell) takes
+    // no more digits either.
+    double valor = 0;
+    if (!TryStrToFloat(GridText(grid, fieldName, true) + key, &valor) || valor > 100)
+        key = QChar();
+}
+
+bool TfrmConcAtivProj::PercentualEditavel() const
+{
+    return !cdsApropriaCSA->IsEmpty() && Responsavel() && campoSelecionado(dbgPadrao) == kVRPERCCONCL;
+}
+
+void TfrmConcAtivProj::dbgPadraoColEnter(QObject *)
+{
+    dbgPadrao->SetOption(dgEditing, PercentualEditavel());
+}
+
+void TfrmConcAtivProj::vd_IDCHECK()
+{
+    // The screen owns the scratch copy, so that nothing leaks if a step fails.
+    std::unique_ptr<TClientDataSet> marcadas(new TClientDataSet(this));
+    marcadas->AddField(kIDCHECK, TFieldType::FixedString, 1);
+    marcadas->SetData(cdsConcAtivProj->Data());
+    marcadas->DisableControls();
+    marcadas->SetFilter(QStringLiteral("IDCHECK = 'S'"));
+    marcadas->SetFiltered(true);
+    if (Responsavel()) {
+        sbtConcluir->SetEnabled(!marcadas->IsEmpty());
+        mnuConcluir->SetEnabled(sbtConcluir->Enabled());
+    }
+}
+
+void TfrmConcAtivProj::CarregaApropriacoes()
+{
+    if (cdsConcAtivProj->IsEmpty()) {
+        Esvazia(cdsApropriaCSA);
+        return;
+    }
+    ShowAviScope espera(app()->MainForm(), 6);
+    // On a failure the bookings shown must not be another activity's.
+    auto esvazia = onScopeExit([this] { Esvazia(cdsApropriaCSA); });
+    cdsApropriaCSA->SetData(ChamaServidor(QStringLiteral("getApropriaCSA"),
+                                          {cdsConcAtivProjCDFILIAL->AsString(), cdsConcAtivProjCDPROJETO->AsString(),
+                                           cdsConcAtivProjNRTAREFA->AsString(),
+                                           cdsConcAtivProjNRPLATIVTARE->AsString()}));
+    esvazia.dismiss();
+}
+
+void TfrmConcAtivProj::cdsConcAtivProjAfterScroll(TClientDataSet &)
+{
+    if (m_adiaApropriacoes)
+        return;
+    CarregaApropriacoes();
+    dbgPadraoColEnter(dbgPadrao);
+    dtsPadraoStateChange(dtsPadrao);
+}
+
+void TfrmConcAtivProj::RestauraPercentual()
+{
+    m_restaurando = true;
+    auto fim = onScopeExit([this] { m_restaurando = false; });
+    cdsConcAtivProj->Edit();
+    cdsConcAtivProjVRPERCCONCL->SetValue(cdsConcAtivProjVRPERCCONCL->OldValue());
+    cdsConcAtivProj->Post();
+}
+
+void TfrmConcAtivProj::cdsConcAtivProjAfterPost(TClientDataSet &)
+{
+    if (m_restaurando)
+        return;
+    const QVariant antes = cdsConcAtivProjVRPERCCONCL->OldValue();
+    const bool semAntes = !antes.isValid() || antes.isNull();
+    const bool semAgora = cdsConcAtivProjVRPERCCONCL->IsNull();
+    // An emptied percentage was never meant as a value: the old one comes back.
+    if (semAgora) {
+        if (!semAntes)
+            RestauraPercentual();
+        return;
+    }
+    const double agora = cdsConcAtivProjVRPERCCONCL->AsFloat();
+    if (!semAntes && antes.toDouble() == agora)
+        return;
+    // A value the keys would have refused (pasted, or typed by another way).
+    if (agora < 0 || agora > 100 || std::isnan(agora)) {
+        RestauraPercentual();
+        // The table holds the lower bound's message; the upper one has none.
+        MensErro(agora < 0 ? msgPadrao->Msg(QStringLiteral("PERC_MENOR"))
+                           : QStringLiteral("Percentual de conclusão deve ser menor ou igual a 100."),
+                 true);
+    }
+    if (campoSelecionado(dbgPadrao) == kIDCHECK || m_marcandoTodas)
+        return;
+    ChamaServidor(QStringLiteral("SetAtualizaConcCSA"),
+                  {cdsConcAtivProjCDFILIAL->AsString(), cdsConcAtivProjCDPROJETO->AsString(),
+                   cdsConcAtivProjNRBASELINEPR->AsString(), cdsConcAtivProjCDVERCRONPRJ->AsString(),
+                   cdsConcAtivProjCDSEQCRONPRJ->AsString(), cdsConcAtivProjVRPERCCONCL->AsString()});
+    sbtVerificarClick(this);
+}
+
+// --- approving, verifying, editing, command states ---
+
+void TfrmConcAtivProj::RecarregaAtividades()
+{
+    CarregaAtividades();
+    // An empty list carries no keys: the project's bookings are still the
+    // header's project, and there is no activity to ask about (as in the load).
+    QString filial = cdsConcAtivProjCDFILIAL->AsString();
+    QString projeto = cdsConcAtivProjCDPROJETO->AsString();
+    if (cdsConcAtivProj->IsEmpty()) {
+        filial = edtCDFILIAL->Text();
+        projeto = edtCDPROJETO->Text();
+    }
+    CarregaApropriacoes();
+    cdsCSAAux->SetData(ChamaServidor(QStringLiteral("getCSAAux"), {filial, projeto}));
+}
+
+void TfrmConcAtivProj::sbtConcluirClick(QObject *)
+{
+    // A percentage still being typed is settled before the marks are read.
+    if (!dbgPadrao->commitEditor())
+        throw EAbort();
+    cdsConcAtivProj->CheckBrowseMode();
+    {
+        const int linha = cdsConcAtivProj->RecNo();
+        cdsConcAtivProj->DisableControls();
+        // Filtering moves the cursor; those moves are no user's and fetch no
+        // bookings. Whatever happens, the filter goes off, the cursor returns
+        // to the activity whose bookings are shown and the controls come back.
+        m_adiaApropriacoes = true;
+        auto reata = onScopeExit([this, linha] {
+            auto fim = onScopeExit([this] {
+                m_adiaApropriacoes = false;
+                cdsConcAtivProj->EnableControls();
+            });
+            cdsConcAtivProj->SetFiltered(false);
+            if (linha > 0 && linha <= cdsConcAtivProj->RecordCount())
+                cdsConcAtivProj->SetRecNo(linha);
+        });
+        cdsConcAtivProj->SetFiltered(false);
+        cdsConcAtivProj->SetFilter(QStringLiteral("IDCHECK = 'S'"));
+        cdsConcAtivProj->SetFiltered(true);
+        if (!cdsConcAtivProj->IsEmpty()) {
+            ShowAviScope espera(app()->MainForm(), 6, QStringLiteral("Aprovando atividades..."));
+            ChamaServidor(QStringLiteral("setAprovaAtividades"), {RemoteArg(cdsConcAtivProj->DeltaJson())});
+        }
+    }
+    RecarregaAtividades();
+    vd_IDCHECK();
+}
+
+void TfrmConcAtivProj::sbtVerificarClick(QObject *)
+{
+    {
+        ShowAviScope espera(app()->MainForm(), 6);
+        RecarregaAtividades();
+    }
+    vd_IDCHECK();
+}
+
+void TfrmConcAtivProj::sbtAlterarClick(QObject *sender)
+{
+    TfrmPadraoGrid::sbtAlterarClick(sender);
+    if (cdsConcAtivProj->state() != TClientDataSet::State::Edit)
+        return;
+    dbgPadrao->SetSelectedIndex(IndiceCol(dbgPadrao, kVRPERCCONCL));
+    dbgPadrao->SetFocus();
+    cdsConcAtivProjVRPERCCONCL->Clear();
+    dbgPadrao->SetEditorMode(true);
+}
+
+void TfrmConcAtivProj::dtsPadraoStateChange(QObject *sender)
+{
+    TfrmPadraoGrid::dtsPadraoStateChange(sender);
+    if (!sbtFiltro || !cdsApropriaCSA) // a state change while the form is being built
+        return;
+    const TDataSource::State estado = dtsPadrao->state();
+    const bool browse = estado == TDataSource::dsBrowse;
+    const bool edicao = estado == TDataSource::dsEdit;
+    const bool listaVazia = cdsConcAtivProj->IsEmpty();
+    const bool semApropriacoes = cdsApropriaCSA->IsEmpty();
+
+    sbtProcurar->SetEnabled(browse && !listaVazia);
+    sbtVerificar->SetEnabled(browse && !listaVazia);
+
+    sbtFiltro->SetEnabled(browse);
+
+    sbtIncluir->SetEnabled(false);
+    sbtAlterar->SetEnabled(browse && !semApropriacoes && Responsavel());
+    sbtExcluir->SetEnabled(false);
+    sbtCancelar->SetEnabled(edicao);
+    sbtConfirmar->SetEnabled(edicao);
+    mnuIncluir->SetEnabled(sbtIncluir->Enabled());
+    mnuAlterar->SetEnabled(sbtAlterar->Enabled());
+    mnuExcluir->SetEnabled(sbtExcluir->Enabled());
+    mnuCancelar->SetEnabled(sbtCancelar->Enabled());
+    mnuConfirmar->SetEnabled(sbtConfirmar->Enabled());
+    mnuFiltrar->SetEnabled(sbtFiltro->Enabled());
+
+    for (TField *field : {cdsConcAtivProjDESCRICAO, cdsConcAtivProjNMOPERADOR, cdsConcAtivProjQTTEMPLAITAR,
+                          cdsConcAtivProjDTINPATIVTAR, cdsConcAtivProjDTFIPATIVTAR})
+        field->ReadOnly = true;
 }

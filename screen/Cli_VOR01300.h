@@ -6,6 +6,8 @@
 
 #include <QJsonValue>
 #include <QList>
+#include <QRect>
+#include <QSet>
 #include <memory>
 
 class QAction;
@@ -15,6 +17,8 @@ class TADOIBQuery;
 class TBtnPesquisa;
 class TButtonFlat;
 class TClientDataSet;
+class TColumn;
+class TDBGrid;
 class TDataSource;
 class TEdit;
 class TField;
@@ -64,6 +68,26 @@ public:
     void CarregaAtividades();
     // Writes the five summary values from cdsPlanProj and cdsPlanCSA.
     void MostraAcompanhamento();
+
+    // --- the activity grid ---
+    void dbgPadraoDrawColumnCell(QObject *sender, const QRect &rect, int dataCol, TColumn *column, int state);
+    void dbgPadraoCellClick(TColumn *column);
+    void dbgPadraoTitleClick(TColumn *column);
+    void dbgPadraoKeyDown(QObject *sender, int &key, Qt::KeyboardModifiers shift) override;
+    void dbgPadraoKeyPress(QObject *sender, QChar &key) override;
+    void dbgPadraoColEnter(QObject *sender);
+    void cdsConcAtivProjAfterScroll(TClientDataSet &dataSet);
+    void cdsConcAtivProjAfterPost(TClientDataSet &dataSet);
+    // Enables the approve command when at least one activity is marked.
+    void vd_IDCHECK();
+    // Comma and upper-limit rules for a percentage typed into a grid cell.
+    void Vd_Virgula(TDBGrid *grid, const QString &fieldName, QChar &key);
+
+    // --- approving, verifying, editing, command states ---
+    void sbtConcluirClick(QObject *sender);
+    void sbtVerificarClick(QObject *sender) override;
+    void sbtAlterarClick(QObject *sender) override;
+    void dtsPadraoStateChange(QObject *sender) override;
 
     // --- field text hooks ---
     void cdsConcAtivProjQTTEMPLAITARGetText(TField &sender, QString &text, bool displayText);
@@ -204,6 +228,28 @@ private:
     QJsonValue ChamaServidor(const QString &method, const QList<RemoteArg> &args);
     // Replaces a dataset's content with no rows (open, declared fields only).
     static void Esvazia(TClientDataSet *dataSet);
+
+    // The logged-in operator is the loaded project's responsible operator.
+    bool Responsavel() const;
+    // An activity has bookings anywhere in the project (cdsCSAAux), by key.
+    bool TemApropriacoes(const QString &tarefa, const QString &atividade) const;
+    // The project's bookings by activity, rebuilt whenever cdsCSAAux gets data.
+    void IndexaApropriacoes();
+    // Fetches the current activity's bookings into cdsApropriaCSA.
+    void CarregaApropriacoes();
+    // The percentage cell may be edited now.
+    bool PercentualEditavel() const;
+    // Puts the row's percentage back as loaded, sending nothing.
+    void RestauraPercentual();
+    // The reload that ends approving and verifying: list, bookings, project bookings.
+    void RecarregaAtividades();
+    // The mark of the current activity, toggled (the single toggle).
+    void AlternaMarca(TColumn *column);
+
+    QSet<QString> m_apropriacoes;      // NRTAREFA + separator + NRPLATIVTARE of cdsCSAAux
+    bool m_adiaApropriacoes = false;   // booking reload deferred (a walk over the list)
+    bool m_marcandoTodas = false;      // the mark-all walk posts marks only
+    bool m_restaurando = false;        // a percentage being put back
 
     std::unique_ptr<Ui::TfrmConcAtivProj> m_ui;
 };

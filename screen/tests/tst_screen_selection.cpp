@@ -185,17 +185,19 @@ void tst_screen_selection::typicalPass()
     QCOMPARE(s->edtNMPROJETO->Text(), QStringLiteral("Portal do Cliente"));
     expectMessages({});
 
-    // The calls, in order, with the list's keys for the last three.
+    // The calls, in order, with the list's keys for the last four: the move to
+    // the list's first activity fetches its bookings, then the load again.
     const QStringList order = {QStringLiteral("getProjeto"), QStringLiteral("getConcAtivPro"),
-                               QStringLiteral("getApropriaCSA"), QStringLiteral("getCSAAux"),
-                               QStringLiteral("getPlanProj")};
+                               QStringLiteral("getApropriaCSA"), QStringLiteral("getApropriaCSA"),
+                               QStringLiteral("getCSAAux"), QStringLiteral("getPlanProj")};
     QTRY_COMPARE(m_host.server().methodsSinceMark(), order);
     const auto calls = m_host.server().callsSinceMark();
     QCOMPARE(texts(calls[0].params), (QStringList{"0001", "0000000001", ""}));
     QCOMPARE(texts(calls[1].params), (QStringList{"0001", "0000000001"}));
     QCOMPARE(texts(calls[2].params), (QStringList{"0001", "0000000001", "T1", "1"}));
-    QCOMPARE(texts(calls[3].params), (QStringList{"0001", "0000000001"}));
+    QCOMPARE(texts(calls[3].params), (QStringList{"0001", "0000000001", "T1", "1"}));
     QCOMPARE(texts(calls[4].params), (QStringList{"0001", "0000000001"}));
+    QCOMPARE(texts(calls[5].params), (QStringList{"0001", "0000000001"}));
 
     // Datasets: the list on its first activity, that activity's bookings, the
     // project's bookings, the planning figures; the project check's one row.
@@ -550,7 +552,8 @@ void tst_screen_selection::reenteringPanelDropsLoad()
     ScreenHarness::pressTab(s->edtCDPROJETO);
     QTRY_VERIFY(s->cdsConcAtivProj->Active());
     QTRY_COMPARE(m_host.server().methodsSinceMark(),
-                 (QStringList{"getProjeto", "getConcAtivPro", "getApropriaCSA", "getCSAAux", "getPlanProj"}));
+                 (QStringList{"getProjeto", "getConcAtivPro", "getApropriaCSA", "getApropriaCSA", "getCSAAux",
+                              "getPlanProj"}));
     QCOMPARE(s->lblVrStatus->Caption(), QStringLiteral("-10% - Atrasado"));
     expectMessages({});
 }
@@ -690,8 +693,10 @@ void tst_screen_selection::quotesAndAccentsTravelAsTyped()
     expectMessages({});
     QCOMPARE(s->edtCDPROJETO->Text(), QStringLiteral("000000O'BR"));
     QCOMPARE(s->edtNMPROJETO->Text(), QStringLiteral("Código com aspas"));
-    QTRY_COMPARE(m_host.server().methodsSinceMark().size(), 5);
+    QTRY_COMPARE(m_host.server().methodsSinceMark().size(), 6);
     QCOMPARE(texts(m_host.server().callsSinceMark().at(2).params),
+             (QStringList{"0001", "000000O'BR", "T'1", "1"}));
+    QCOMPARE(texts(m_host.server().callsSinceMark().at(3).params),
              (QStringList{"0001", "000000O'BR", "T'1", "1"}));
     QCOMPARE(s->cdsConcAtivProjDESCRICAO->AsString(), QStringLiteral("Aspas"));
 

@@ -4,7 +4,7 @@
 # logged in as ANA, keys typed and a button clicked under X.
 #
 #   Typical pass: branch "1" + Tab shows 0001, project "1" + Tab loads project
-#   0000000001 (getProjeto, getConcAtivPro, getApropriaCSA, getCSAAux,
+#   0000000001 (getProjeto, getConcAtivPro, getApropriaCSA twice, getCSAAux,
 #   getPlanProj in that order), the summary box fills, no message box.
 #   Refusals: empty branch, unknown branch, project left empty, unknown project,
 #   project lookup on branch 0003; each message shown once with its exact
@@ -222,9 +222,10 @@ if wait_for 15 loaded; then
   want='"method":"getProjeto","params":["0001","0000000001",""]
 "method":"getConcAtivPro","params":["0001","0000000001"]
 "method":"getApropriaCSA","params":["0001","0000000001","1","1"]
+"method":"getApropriaCSA","params":["0001","0000000001","1","1"]
 "method":"getCSAAux","params":["0001","0000000001"]
 "method":"getPlanProj","params":["0001","0000000001"]'
-  [ "$got" = "$want" ] && pass "the load made its five calls in order" || { fail "calls of the load:"; printf '%s\n' "$got"; }
+  [ "$got" = "$want" ] && pass "the load made its six calls in order" || { fail "calls of the load:"; printf '%s\n' "$got"; }
   no_box && [ "$(messages)" -eq "$m" ] && pass "no message during the load" || fail "a message came up during the load"
   # The summary box (right of the header) must have changed.
   if [ ${#BUTTONS[@]} -eq 4 ]; then
