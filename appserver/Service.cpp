@@ -261,12 +261,16 @@ qint64 Service::bookingSeconds(const QString &start, const QString &end)
 
 bool Service::parsePercent(const QString &text, double *value)
 {
-    static const QRegularExpression re(QStringLiteral("^([0-9]{1,3})(?:[.,]([0-9]))?$"));
-    const auto m = re.match(text);
-    if (!m.hasMatch())
+    // Digits with at most one separator (the workstation's comma, or a point),
+    // any number of decimals: what the screen lets the user type.
+    static const QRegularExpression re(QStringLiteral("^[0-9]+(?:[.,][0-9]+)?$"));
+    if (!re.match(text).hasMatch())
         return false;
-    const double v = m.captured(1).toInt() + (m.captured(2).isEmpty() ? 0.0 : m.captured(2).toInt() / 10.0);
-    if (v > 100.0)
+    QString number = text;
+    number.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double v = number.toDouble(&ok);
+    if (!ok || v > 100.0)
         return false;
     *value = v;
     return true;
@@ -712,7 +716,7 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
 {
     double value = 0;
     if (!parsePercent(arg(p, 5), &value))
-        badParams(QStringLiteral("O percentual de conclusão deve ser um número de 0 a 100, com no máximo uma casa decimal."));
+        badParams(QStringLiteral("O percentual de conclusão deve ser um número de 0 a 100."));
     const ActivityKey k{arg(p, 0), arg(p, 1), arg(p, 2), arg(p, 3), arg(p, 4)};
 
     const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));

@@ -297,6 +297,11 @@ void TestRules::percentage_data()
     QTest::newRow("hundred") << "100" << 100.0;
     QTest::newRow("hundred with decimal") << "100,0" << 100.0;
     QTest::newRow("leading zero") << "07,5" << 7.5;
+    // Any number of decimals, stored as typed.
+    QTest::newRow("two decimals") << "12,55" << 12.55;
+    QTest::newRow("many decimals") << "99,999" << 99.999;
+    QTest::newRow("point, three decimals") << "1.000" << 1.0;
+    QTest::newRow("hundred, zeros") << "100,000" << 100.0;
 }
 
 void TestRules::percentage()
@@ -327,8 +332,8 @@ void TestRules::percentageRefusals()
     Harness h;
     const QByteArray ana = h.login("ANA", "ana123");
     const QByteArray bia = h.login("BIA", "bia123");
-    for (const char *bad : {"", "100,1", "101", "-1", "12,55", "abc", "1e2", " 12", "12 ", "12,", ",5", "1.000", "50%",
-                            "1,2,3", "NaN"}) {
+    for (const char *bad : {"", "100,1", "101", "-1", "abc", "1e2", " 12", "12 ", "12,", ",5", "50%",
+                            "1,2,3", "NaN", "100,0001", "1,5.5", "-0,5"}) {
         const QJsonObject r = h.call(ana, "SetAtualizaConcCSA", {"0001", "0000000001", "001", "001", "00006", bad});
         QVERIFY2(Harness::errorCode(r) == -32602, bad);
     }
