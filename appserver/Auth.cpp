@@ -82,6 +82,18 @@ SessionStore::SessionStore(Clock clock) : m_clock(std::move(clock))
         m_clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
 }
 
+void SessionStore::setLimits(qint64 idleLimitMs, qint64 lifetimeMs)
+{
+    QMutexLocker lock(&m_mutex);
+    m_idleLimitMs = idleLimitMs;
+    m_lifetimeMs = lifetimeMs;
+}
+
+bool SessionStore::expired(const Session &s, qint64 now) const
+{
+    return now - s.lastUseMs > m_idleLimitMs || now - s.openedMs > m_lifetimeMs;
+}
+
 QByteArray SessionStore::open(const QString &operatorCode)
 {
     QByteArray raw(32, '\0'); // 256 bits
@@ -92,7 +104,7 @@ QByteArray SessionStore::open(const QString &operatorCode)
     const qint64 now = m_clock();
     QMutexLocker lock(&m_mutex);
     purgeLocked(now);
-    m_sessions.insert(token, Session{operatorCode, now});
+    m_sessions.insert(token, Session{operatorCode, now, now});
     return token;
 }
 
@@ -103,7 +115,7 @@ std::optional<QString> SessionStore::touch(const QByteArray &token)
     const auto it = m_sessions.find(token);
     if (it == m_sessions.end())
         return std::nullopt;
-    if (now - it->lastUseMs > kIdleLimitMs) {
+    if (expired(*it, now)) {
         m_sessions.erase(it);
         return std::nullopt;
     }
@@ -120,9 +132,76 @@ bool SessionStore::close(const QByteArray &token)
 void SessionStore::purgeLocked(qint64 now)
 {
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
-        if (now - it->lastUseMs > kIdleLimitMs)
+        if (expired(*it, now))
             it = m_sessions.erase(it);
         else
             ++it;
     }
+}
+
+LoginThrottle::LoginThrottle(Clock clock, Policy policy) : m_clock(std::move(clock)), m_policy(policy)
+{
+    if (!m_clock)
+        m_clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
+}
+
+QByteArray LoginThrottle::operatorKey(const QString &code)
+{
+    return "o:" + code.left(64).toUtf8();
+}
+
+qint64 LoginThrottle::waitLocked(const QByteArray &key, qint64 now)
+{
+    const auto it = m_entries.constFind(key);
+    if (it == m_entries.cend() || now - it->lastFailureMs > m_policy.windowMs)
+        return 0;
+    const int beyond = it->failures - m_policy.freeFailures;
+    if (beyond < 0)
+        return 0;
+    qint64 delay = m_policy.firstDelayMs;
+    for (int i = 0; i < beyond && delay < m_policy.maxDelayMs; ++i)
+        delay *= 2;
+    delay = std::min(delay, m_policy.maxDelayMs);
+    return std::max<qint64>(0, it->lastFailureMs + delay - now);
+}
+
+qint64 LoginThrottle::waitMs(const QString &operatorCode, const QByteArray &address)
+{
+    const qint64 now = m_clock();
+    QMutexLocker lock(&m_mutex);
+    qint64 wait = waitLocked(operatorKey(operatorCode), now);
+    if (!address.isEmpty())
+        wait = std::max(wait, waitLocked("a:" + address, now));
+    return wait;
+}
+
+void LoginThrottle::failLocked(const QByteArray &key, qint64 now)
+{
+    Entry &e = m_entries[key];
+    if (now - e.lastFailureMs > m_policy.windowMs)
+        e.failures = 0;
+    ++e.failures;
+    e.lastFailureMs = now;
+}
+
+void LoginThrottle::failed(const QString &operatorCode, const QByteArray &address)
+{
+    const qint64 now = m_clock();
+    QMutexLocker lock(&m_mutex);
+    if (m_entries.size() >= m_policy.maxEntries) {
+        for (auto it = m_entries.begin(); it != m_entries.end();)
+            it = now - it->lastFailureMs > m_policy.windowMs ? m_entries.erase(it) : std::next(it);
+        // Still full: made-up names go first, addresses are kept.
+        for (auto it = m_entries.begin(); m_entries.size() >= m_policy.maxEntries && it != m_entries.end();)
+            it = it.key().startsWith("o:") ? m_entries.erase(it) : std::next(it);
+    }
+    failLocked(operatorKey(operatorCode), now);
+    if (!address.isEmpty())
+        failLocked("a:" + address, now);
+}
+
+void LoginThrottle::succeeded(const QString &operatorCode)
+{
+    QMutexLocker lock(&m_mutex);
+    m_entries.remove(operatorKey(operatorCode));
 }

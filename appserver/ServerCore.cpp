@@ -42,26 +42,34 @@ QJsonObject rpcError(const QJsonValue &id, RpcCode code, const QString &message)
 const QString kBadLogin = QStringLiteral("Operador ou senha inválidos.");
 const QString kDbFailure = QStringLiteral("Não foi possível acessar o banco de dados. Tente novamente.");
 
-// Big packets are logged by their size only.
-QJsonValue paramsForLog(const QJsonValue &params)
+bool hasNul(const QString &text)
 {
-    if (!params.isArray())
-        return params;
-    QJsonArray out;
-    for (const QJsonValue &v : params.toArray()) {
-        if (v.isObject()) {
-            const QJsonObject o = v.toObject();
-            out.append(QJsonObject{{QStringLiteral("packet"), true},
-                                   {QStringLiteral("changes"), o.value(QStringLiteral("changes")).toArray().size()},
-                                   {QStringLiteral("rows"), o.value(QStringLiteral("rows")).toArray().size()}});
-        } else if (v.isString() && v.toString().size() > 200) {
-            out.append(QString(v.toString().left(200) + QStringLiteral("…")));
-        } else {
-            out.append(v);
-        }
-    }
-    return out;
+    return text.contains(QChar(u'\0'));
 }
+
+// Any text anywhere inside a packet holding a NUL character.
+bool hasNul(const QJsonValue &value)
+{
+    if (value.isString())
+        return hasNul(value.toString());
+    if (value.isArray()) {
+        for (const QJsonValue &v : value.toArray())
+            if (hasNul(v))
+                return true;
+    } else if (value.isObject()) {
+        const QJsonObject o = value.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it)
+            if (hasNul(it.key()) || hasNul(it.value()))
+                return true;
+    }
+    return false;
+}
+
+constexpr int kLogText = 200;    // one text argument
+constexpr int kLogName = 64;     // method names
+constexpr int kLogOperator = 32; // operator codes as typed at the login
+constexpr int kLogParams = 10;   // arguments of one call
+constexpr int kLogError = 500;   // a database's or library's message
 
 QByteArray bearerToken(const QByteArray &authorization)
 {
@@ -73,6 +81,42 @@ QByteArray bearerToken(const QByteArray &authorization)
 
 } // namespace
 
+QString ServerCore::cut(const QString &text, int max)
+{
+    if (text.size() <= max)
+        return text;
+    return text.left(max) + QStringLiteral("…[+%1]").arg(text.size() - max);
+}
+
+// Big packets are logged by their size only, long texts and lists cut.
+QJsonValue ServerCore::paramsForLog(const QJsonValue &params)
+{
+    if (params.isObject())
+        return QJsonObject{{QStringLiteral("named"), params.toObject().size()}};
+    if (!params.isArray())
+        return params.isString() ? QJsonValue(cut(params.toString(), kLogText)) : params;
+    const QJsonArray in = params.toArray();
+    QJsonArray out;
+    for (qsizetype i = 0; i < in.size() && i < kLogParams; ++i) {
+        const QJsonValue v = in.at(i);
+        if (v.isObject()) {
+            const QJsonObject o = v.toObject();
+            out.append(QJsonObject{{QStringLiteral("packet"), true},
+                                   {QStringLiteral("changes"), o.value(QStringLiteral("changes")).toArray().size()},
+                                   {QStringLiteral("rows"), o.value(QStringLiteral("rows")).toArray().size()}});
+        } else if (v.isArray()) {
+            out.append(QJsonObject{{QStringLiteral("list"), v.toArray().size()}});
+        } else if (v.isString()) {
+            out.append(cut(v.toString(), kLogText));
+        } else {
+            out.append(v);
+        }
+    }
+    if (in.size() > kLogParams)
+        out.append(QStringLiteral("…[+%1]").arg(in.size() - kLogParams));
+    return out;
+}
+
 void writeLogLineToStderr(const QByteArray &line)
 {
     static QMutex mutex;
@@ -82,22 +126,53 @@ void writeLogLineToStderr(const QByteArray &line)
     std::fflush(stderr);
 }
 
-ServerCore::ServerCore(Database &db, SessionStore &sessions, LogSink log, Service::Clock clock)
-    : m_db(db), m_sessions(sessions), m_log(std::move(log)), m_service(db, std::move(clock))
+ServerCore::ServerCore(Database &db, SessionStore &sessions, LogSink log, Service::Clock clock, MsClock msClock,
+                       const Limits &limits)
+    : m_db(db), m_sessions(sessions), m_log(std::move(log)), m_service(db, std::move(clock)),
+      m_msClock(std::move(msClock)), m_limits(limits), m_throttle(m_msClock, limits.logins),
+      m_hashingSlots(std::max(1, limits.hashingSlots))
 {
     if (!m_log)
         m_log = writeLogLineToStderr;
+    if (!m_msClock)
+        m_msClock = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    m_logTokens = m_limits.anonymousLogBurst;
+    m_logRefillMs = m_msClock();
 }
 
 void ServerCore::log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
                      const QJsonValue &outcome)
 {
     QJsonObject line{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                     {QStringLiteral("operator"), operatorCode.isEmpty() ? QJsonValue() : QJsonValue(operatorCode)},
-                     {QStringLiteral("method"), method},
-                     {QStringLiteral("params"), paramsForLog(params)},
+                     {QStringLiteral("operator"), operatorCode.isEmpty() ? QJsonValue() : QJsonValue(cut(operatorCode, kLogOperator))},
+                     {QStringLiteral("method"), method.isString() ? QJsonValue(cut(method.toString(), kLogName)) : method},
+                     {QStringLiteral("params"), params},
                      {QStringLiteral("ms"), ms},
                      {QStringLiteral("outcome"), outcome}};
+    writeLine(line, operatorCode.isEmpty());
+}
+
+// Lines of anonymous requests spend a token each; tokens come back at the
+// configured rate. What was dropped is counted on the next line written.
+void ServerCore::writeLine(const QJsonObject &line, bool anonymous)
+{
+    qint64 dropped = 0;
+    if (anonymous) {
+        QMutexLocker lock(&m_logMutex);
+        const qint64 now = m_msClock();
+        m_logTokens = std::min<double>(m_limits.anonymousLogBurst,
+                                       m_logTokens + double(now - m_logRefillMs) * m_limits.anonymousLogPerSec / 1000.0);
+        m_logRefillMs = now;
+        if (m_logTokens < 1.0) {
+            ++m_logSuppressed;
+            return;
+        }
+        m_logTokens -= 1.0;
+        dropped = std::exchange(m_logSuppressed, 0);
+    }
+    if (dropped > 0)
+        m_log(json(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                               {QStringLiteral("suppressed"), dropped}}));
     m_log(json(line));
 }
 
@@ -135,7 +210,20 @@ CoreResponse ServerCore::login(const CoreRequest &request)
         return httpError(400, QStringLiteral("Informe operador e senha."));
     }
     const QString code = opValue.toString();
-    const QJsonObject logParams{{QStringLiteral("operator"), code}};
+    const QJsonObject logParams{{QStringLiteral("operator"), cut(code, kLogOperator)}};
+    if (hasNul(code) || hasNul(pwValue.toString())) {
+        log(QString(), method, logParams, timer.elapsed(), 400);
+        return httpError(400, QStringLiteral("Operador ou senha com caractere inválido."));
+    }
+    auto tooMany = [&](qint64 waitMs) {
+        log(QString(), method, logParams, timer.elapsed(), 429);
+        CoreResponse r = httpError(429, QStringLiteral("Tentativas de entrada demais. Aguarde %1 s e tente novamente.")
+                                            .arg(std::max<qint64>(1, (waitMs + 999) / 1000)));
+        r.retryAfterSec = int(std::max<qint64>(1, (waitMs + 999) / 1000));
+        return r;
+    };
+    if (const qint64 wait = m_throttle.waitMs(code, request.peer); wait > 0)
+        return tooMany(wait);
     QString name, stored;
     try {
         if (code.size() <= 12) {
@@ -148,17 +236,32 @@ CoreResponse ServerCore::login(const CoreRequest &request)
             }
         }
     } catch (const DbError &e) {
-        log(QString(), method, QJsonArray{logParams, QString::fromUtf8(e.what())}, timer.elapsed(), 500);
+        log(QString(), method, QJsonArray{logParams, cut(QString::fromUtf8(e.what()), kLogError)}, timer.elapsed(), 500);
         return httpError(500, kDbFailure);
     }
     // An unknown operator costs a hash check too, so both refusals take as long.
+    // Password checks run a few at a time, so a flood of logins cannot take
+    // the processors from everyone else; a login that finds no slot soon is
+    // told to come back.
     static const QString dummyHash = Passwords::hash(QStringLiteral("not a password"));
     const bool known = !stored.isEmpty();
-    const bool ok = Passwords::verify(pwValue.toString(), known ? stored : dummyHash) && known;
+    if (!m_hashingSlots.tryAcquire(1, m_limits.hashingWaitMs))
+        return tooMany(1000);
+    bool ok = false;
+    {
+        struct Release
+        {
+            QSemaphore &s;
+            ~Release() { s.release(); }
+        } release{m_hashingSlots};
+        ok = Passwords::verify(pwValue.toString(), known ? stored : dummyHash) && known;
+    }
     if (!ok) {
+        m_throttle.failed(code, request.peer);
         log(QString(), method, logParams, timer.elapsed(), 401);
         return httpError(401, kBadLogin);
     }
+    m_throttle.succeeded(code);
     const QByteArray token = m_sessions.open(code);
     log(code, method, logParams, timer.elapsed(), QStringLiteral("ok"));
     return jsonResponse(200, QJsonObject{{QStringLiteral("token"), QString::fromLatin1(token)},
@@ -204,6 +307,14 @@ CoreResponse ServerCore::rpc(const CoreRequest &request)
             log(op.value_or(QString()), QJsonValue(), QJsonValue(), 0, int(RpcCode::InvalidRequest));
             return jsonResponse(200, rpcError(QJsonValue(), RpcCode::InvalidRequest,
                                               QStringLiteral("Requisição inválida: lote vazio.")));
+        }
+        if (batch.size() > kMaxBatch) {
+            log(op.value_or(QString()), QJsonValue(), QJsonObject{{QStringLiteral("batch"), batch.size()}}, 0,
+                int(RpcCode::InvalidRequest));
+            return jsonResponse(200, rpcError(QJsonValue(), RpcCode::InvalidRequest,
+                                              QStringLiteral("Requisição inválida: o lote tem %1 chamadas; o máximo é %2.")
+                                                  .arg(batch.size())
+                                                  .arg(kMaxBatch)));
         }
         QJsonArray replies;
         for (const QJsonValue &item : batch) {
@@ -270,6 +381,11 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
                                    .arg(i + 1)
                                    .arg(method->argNames[i], method->name,
                                         packet ? QStringLiteral("um pacote de dados") : QStringLiteral("um texto")));
+            // Refused here, the same on every database (some cannot store it at all).
+            if (hasNul(args.at(i)))
+                throw RpcError(RpcCode::InvalidParams, QStringLiteral("O argumento %1 (%2) de %3 contém o caractere NUL.")
+                                                           .arg(i + 1)
+                                                           .arg(method->argNames[i], method->name));
         }
         const MethodResult result = m_service.call(*method, args, *operatorCode);
         QJsonObject envelope{{QStringLiteral("payload"), result.payload}};
@@ -284,15 +400,17 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
     } catch (const DbError &e) {
         outcome = int(RpcCode::DatabaseError);
         reply = rpcError(id, RpcCode::DatabaseError, kDbFailure);
-        m_log(json(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                               {QStringLiteral("databaseError"), QString::fromUtf8(e.what())}}));
+        writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                              {QStringLiteral("databaseError"), cut(QString::fromUtf8(e.what()), kLogError)}},
+                  false);
     } catch (const std::exception &e) {
         outcome = int(RpcCode::InternalError);
         reply = rpcError(id, RpcCode::InternalError, QStringLiteral("Erro interno do servidor."));
-        m_log(json(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                               {QStringLiteral("internalError"), QString::fromUtf8(e.what())}}));
+        writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                              {QStringLiteral("internalError"), cut(QString::fromUtf8(e.what()), kLogError)}},
+                  false);
     }
-    log(who, methodValue.isString() ? methodValue : QJsonValue(), params.isUndefined() ? QJsonValue() : params,
+    log(who, methodValue.isString() ? methodValue : QJsonValue(), params.isUndefined() ? QJsonValue() : paramsForLog(params),
         timer.elapsed(), outcome);
     // A notification gets no reply, whatever happened (JSON-RPC 2.0 §4.1);
     // a request too broken to tell is answered.

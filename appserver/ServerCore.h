@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QMutex>
+#include <QSemaphore>
 #include <functional>
 
 class Database;
@@ -16,6 +18,7 @@ struct CoreRequest
     QByteArray path;          // "/session", "/VOR01300.rdmConcAtivProje"
     QByteArray authorization; // the Authorization header, as sent
     QByteArray body;
+    QByteArray peer; // the client's address; empty when unknown
 };
 
 struct CoreResponse
@@ -23,20 +26,40 @@ struct CoreResponse
     int status = 200;
     QByteArray body; // empty: no content
     QByteArray contentType = "application/json"; // exactly this, or the HTTP layer will not compress it
+    int retryAfterSec = 0; // > 0: sent as Retry-After
+};
+
+struct CoreLimits
+{
+    int hashingSlots = 1;          // password checks running at once
+    int hashingWaitMs = 2000;      // a login waits this long for a slot, then gets 429
+    int anonymousLogPerSec = 20;   // log lines of requests without a session...
+    int anonymousLogBurst = 100;   // ...and how many may come at once
+    LoginPolicy logins;
 };
 
 // The application server as a function from request bytes to response bytes:
 // sessions at /session, JSON-RPC 2.0 at /<module name>. One JSON line per
-// call goes to the log sink.
+// call goes to the log sink, every value in it cut to a bounded length; lines
+// of requests without a valid session are written at a bounded rate.
 class ServerCore final
 {
 public:
     static constexpr qsizetype kMaxBody = 16 * 1024 * 1024;
+    static constexpr int kMaxBatch = 100;
     using LogSink = std::function<void(const QByteArray &line)>;
+    using MsClock = std::function<qint64()>;
 
-    ServerCore(Database &db, SessionStore &sessions, LogSink log = {}, Service::Clock clock = {});
+    using Limits = CoreLimits;
+
+    ServerCore(Database &db, SessionStore &sessions, LogSink log = {}, Service::Clock clock = {},
+               MsClock msClock = {}, const Limits &limits = Limits());
 
     CoreResponse handle(const CoreRequest &request);
+
+    // Bounded forms of what goes to the log (shared with the tests).
+    static QString cut(const QString &text, int max);
+    static QJsonValue paramsForLog(const QJsonValue &params);
 
 private:
     CoreResponse login(const CoreRequest &request);
@@ -44,13 +67,24 @@ private:
     CoreResponse rpc(const CoreRequest &request);
     // One JSON-RPC call; an empty object for a notification.
     QJsonObject call(const QJsonValue &request, const std::optional<QString> &operatorCode);
+    // `params` already bounded (paramsForLog or the server's own small object).
     void log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
              const QJsonValue &outcome);
+
+    void writeLine(const QJsonObject &line, bool anonymous);
 
     Database &m_db;
     SessionStore &m_sessions;
     LogSink m_log;
     Service m_service;
+    MsClock m_msClock;
+    Limits m_limits;
+    LoginThrottle m_throttle;
+    QSemaphore m_hashingSlots;
+    QMutex m_logMutex;
+    double m_logTokens = 0;
+    qint64 m_logRefillMs = 0;
+    qint64 m_logSuppressed = 0;
 };
 
 // Default sink: stderr, one whole line at a time.

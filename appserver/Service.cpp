@@ -170,13 +170,16 @@ struct OwnedActivity
     QVariant percent;
 };
 
-OwnedActivity ownedActivity(QSqlDatabase &db, const ActivityKey &k)
+// `lockRow`: the activity's row stays locked until the transaction ends, so
+// the value read is the one the write replaces (SQLite's write transaction
+// already excludes other writers).
+OwnedActivity ownedActivity(QSqlDatabase &db, const ActivityKey &k, bool lockRow)
 {
     if (!keyFits(k))
         throw RpcError(RpcCode::NotFound, notFoundText(k));
     Sql q(db, QStringLiteral("SELECT P.CDOPERESPRJ, A.VRPERCCONCL FROM ATIVIDADE A JOIN PROJETO P"
                              " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
-                  + keyWhere(QStringLiteral("A.")));
+                  + keyWhere(QStringLiteral("A.")) + (lockRow ? QStringLiteral(" FOR UPDATE OF A") : QString()));
     bindKey(q, k);
     q.exec();
     if (!q.next())
@@ -695,7 +698,7 @@ void Service::approve(const QJsonValue &packetValue, const QString &operatorCode
     const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     Transaction tx(m_db);
     for (const ActivityKey &k : std::as_const(toApprove)) {
-        if (ownedActivity(tx.db(), k).responsible != operatorCode)
+        if (ownedActivity(tx.db(), k, !m_db.config().isSqlite()).responsible != operatorCode)
             throw RpcError(RpcCode::NotAllowed,
                            QStringLiteral("Somente o responsável pelo projeto %1 pode aprovar suas atividades.")
                                .arg(k.projeto));
@@ -721,7 +724,7 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
 
     const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     Transaction tx(m_db);
-    const OwnedActivity activity = ownedActivity(tx.db(), k);
+    const OwnedActivity activity = ownedActivity(tx.db(), k, !m_db.config().isSqlite());
     if (activity.responsible != operatorCode)
         throw RpcError(RpcCode::NotAllowed,
                        QStringLiteral("Somente o responsável pelo projeto pode alterar o percentual de conclusão."));

@@ -30,13 +30,13 @@ public:
             Fixture::import(*db, fixture, kFastHash);
         core = std::make_unique<ServerCore>(
             *db, sessions, [this](const QByteArray &line) { log << line; },
-            [this] { return serviceNow; });
+            [this] { return serviceNow; }, [this] { return nowMs; });
     }
 
     CoreResponse request(const QByteArray &method, const QByteArray &path, const QByteArray &body,
                          const QByteArray &token = {})
     {
-        CoreRequest r{method, path, token.isEmpty() ? QByteArray() : "Bearer " + token, body};
+        CoreRequest r{method, path, token.isEmpty() ? QByteArray() : "Bearer " + token, body, {}};
         return core->handle(r);
     }
 

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <csignal>
 #include <thread>
+#include <zlib.h>
 
 namespace {
 
@@ -20,6 +21,36 @@ QByteArray rpc(const char *method, const char *params, int id = 1)
 {
     return QByteArray(R"({"jsonrpc":"2.0","id":)") + QByteArray::number(id) + R"(,"method":")" + method +
            R"(","params":)" + params + "}";
+}
+
+// `size` zero bytes, gzip-compressed, made a piece at a time.
+QByteArray gzipOfZeros(qint64 size)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    const QByteArray zeros(1 << 20, '\0');
+    QByteArray out;
+    char buf[1 << 16];
+    for (qint64 left = size; left >= 0; left -= zeros.size()) {
+        const bool last = left <= zeros.size();
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.constData()));
+        z.avail_in = uInt(last ? left : zeros.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(buf);
+            z.avail_out = sizeof buf;
+            deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+            out.append(buf, qsizetype(sizeof buf - z.avail_out));
+        } while (z.avail_out == 0);
+        if (last)
+            break;
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+int statusOf(const QByteArray &response)
+{
+    return response.startsWith("HTTP/1.1 ") ? response.mid(9, 3).toInt() : 0;
 }
 
 } // namespace
@@ -35,6 +66,11 @@ private Q_SLOTS:
     void refusals();
     void refusedImport();
     void concurrentWritersAndReaders();
+    void compressedBodyInflatedWithinLimit();
+    void badContentLength_data();
+    void badContentLength();
+    void slowClientsDoNotHoldOthers();
+    void loginFloodGets429();
     void gracefulStop(); // last: stops the server
     void cleanupTestCase();
 
@@ -56,7 +92,7 @@ void TestHttp::initTestCase()
 {
     connect(&m_server, &QProcess::readyReadStandardError, this, [this] { m_stderr += m_server.readAllStandardError(); });
     m_server.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("http.sqlite"), "--demo", "--listen",
-                                    "127.0.0.1:0", "--threads", "4"});
+                                    "127.0.0.1:0", "--threads", "4", "--head-timeout", "2", "--max-per-address", "40"});
     QVERIFY(m_server.waitForStarted());
     QByteArray line;
     while (!line.endsWith('\n')) {
@@ -173,10 +209,131 @@ void TestHttp::concurrentWritersAndReaders()
     QCOMPARE(good.load(), threads * rounds);
 }
 
+void TestHttp::compressedBodyInflatedWithinLimit()
+{
+    const qint64 pid = m_server.processId();
+    const qint64 peakBefore = processMemoryKiB(pid, "VmHWM");
+    const QByteArray bomb = gzipOfZeros(256LL << 20); // 256 MiB inflated
+    QVERIFY(bomb.size() < 1 << 20);
+    for (const char *path : {"/session", "/VOR01300.rdmConcAtivProje"}) { // with and without a login
+        const int fd = rawConnect(m_port);
+        QVERIFY(fd >= 0);
+        rawSend(fd, rawRequest("POST", path, bomb, "Content-Encoding: gzip\r\n"));
+        const QByteArray response = rawReadAll(fd, 10000);
+        rawClose(fd);
+        QCOMPARE(statusOf(response), 413);
+    }
+    // Nothing much beyond the 16 MiB limit was ever held.
+    QVERIFY2(processMemoryKiB(pid, "VmHWM") - peakBefore < 64 * 1024,
+             QByteArray::number(processMemoryKiB(pid, "VmHWM") - peakBefore).constData());
+
+    // A compressed body within the limit is served as usual.
+    const int fd = rawConnect(m_port);
+    QByteArray small;
+    {
+        const QByteArray body = R"({"operator":"ANA","password":"ana123"})";
+        z_stream z{};
+        deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+        char buf[1024];
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.constData()));
+        z.avail_in = uInt(body.size());
+        z.next_out = reinterpret_cast<Bytef *>(buf);
+        z.avail_out = sizeof buf;
+        deflate(&z, Z_FINISH);
+        small = QByteArray(buf, qsizetype(sizeof buf - z.avail_out));
+        deflateEnd(&z);
+    }
+    rawSend(fd, rawRequest("POST", "/session", small, "Content-Encoding: gzip\r\nConnection: close\r\n"));
+    const QByteArray response = rawReadAll(fd, 10000);
+    rawClose(fd);
+    QCOMPARE(statusOf(response), 200);
+    QVERIFY(response.contains("\"token\""));
+}
+
+void TestHttp::badContentLength_data()
+{
+    QTest::addColumn<QByteArray>("length");
+    QTest::addColumn<int>("status");
+    QTest::newRow("negative") << QByteArray("-1") << 400;
+    QTest::newRow("not a number") << QByteArray("abc") << 400;
+    QTest::newRow("exponent") << QByteArray("1e3") << 400;
+    QTest::newRow("over the limit") << QByteArray("16777217") << 413;
+    QTest::newRow("absurd") << QByteArray("99999999999999999999999999") << 413;
+}
+
+void TestHttp::badContentLength()
+{
+    QFETCH(QByteArray, length);
+    QFETCH(int, status);
+    const int fd = rawConnect(m_port);
+    QVERIFY(fd >= 0);
+    rawSend(fd, "POST /session HTTP/1.1\r\nHost: x\r\nContent-Length: " + length + "\r\n\r\n{}");
+    const QByteArray response = rawReadAll(fd, 10000); // answered at once, and closed
+    rawClose(fd);
+    QCOMPARE(statusOf(response), status);
+    QVERIFY(response.contains("Connection: close"));
+}
+
+void TestHttp::slowClientsDoNotHoldOthers()
+{
+    // Far more stalled clients than workers (4), from another address, each
+    // with a request half sent: a head without its end, or a body cut short.
+    // One more than the address may open: exactly one is turned away at once.
+    std::vector<int> slow;
+    for (int i = 0; i < 41; ++i) {
+        const int fd = rawConnect(m_port, "127.0.0.2");
+        QVERIFY(fd >= 0);
+        rawSend(fd, i % 2 ? QByteArray("POST /session HTTP/1.1\r\nHost: x\r\nX-Slow: ")
+                          : QByteArray("POST /session HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{\"op"));
+        slow.push_back(fd);
+    }
+    auto turnedAway = [&slow] {
+        return std::count_if(slow.begin(), slow.end(), [](int fd) { return statusOf(rawPeek(fd)) == 503; });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(turnedAway(), 1, 5000);
+
+    // Everyone else is served meanwhile, well before the stalled ones are cut.
+    const HttpResult login = httpRequest(m_port, "POST", "/session", R"({"operator":"ANA","password":"ana123"})", {},
+                                         false, 1);
+    QVERIFY(login.ok);
+    QCOMPARE(login.status, 200);
+    const QByteArray token = object(login).value("token").toString().toLatin1();
+    const HttpResult call = httpRequest(m_port, "POST", "/VOR01300.rdmConcAtivProje",
+                                        rpc("getProjeto", R"(["0001","","T"])"), token, false, 1);
+    QVERIFY(call.ok);
+    QCOMPARE(call.status, 200);
+
+    // A trickle is cut too: a header byte every few tens of milliseconds does not buy time.
+    QTRY_VERIFY_WITH_TIMEOUT((rawSend(slow[1], "x"), rawClosedByPeer(slow[1])), 20000);
+    // The server ends every stalled request once its time is up (2 s here).
+    for (const int fd : slow)
+        QTRY_VERIFY_WITH_TIMEOUT(rawClosedByPeer(fd), 20000);
+    for (const int fd : slow)
+        rawClose(fd);
+}
+
+void TestHttp::loginFloodGets429()
+{
+    // From an address of its own and for an operator no other case uses.
+    auto attempt = [this] {
+        const int fd = rawConnect(m_port, "127.0.0.3");
+        rawSend(fd, rawRequest("POST", "/session", R"({"operator":"BIA","password":"wrong"})", "Connection: close\r\n"));
+        const QByteArray response = rawReadAll(fd, 10000);
+        rawClose(fd);
+        return response;
+    };
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(statusOf(attempt()), 401);
+    const QByteArray refused = attempt();
+    QCOMPARE(statusOf(refused), 429);
+    QVERIFY(refused.contains("Retry-After: "));
+    QVERIFY(!login().isEmpty()); // another address and operator are not held back
+}
+
 void TestHttp::gracefulStop()
 {
     const QByteArray token = login();
-    constexpr int calls = 2000;
+    constexpr int calls = 100; // the most one batch may hold
     QByteArray batch = "[";
     for (int i = 0; i < calls; ++i)
         batch += (i ? "," : "") + rpc("getFiltroOper", R"(["0001","0000000001","","T"])", i);

@@ -16,6 +16,12 @@ private Q_SLOTS:
     void tokensExpireAndEnd();
     void hostileStringsInEveryArgument();
     void logLines();
+    void absoluteSessionLifetime();
+    void batchLimit();
+    void logValuesBounded();
+    void anonymousLinesRateLimited();
+    void loginSlowdownAndReset();
+    void nulRefusedEverywhere();
 
 private:
     std::unique_ptr<Harness> m_h;
@@ -158,6 +164,7 @@ void TestRpc::loginRefusalsLookAlike()
 void TestRpc::tokensExpireAndEnd()
 {
     Harness h;
+    h.sessions.setLimits(SessionStore::kIdleLimitMs, 10 * SessionStore::kIdleLimitMs); // idle limit alone here
     const QByteArray token = h.login("ANA", "ana123");
     const QJsonArray args{"0001", "", "T"};
     h.nowMs += SessionStore::kIdleLimitMs - 1000; // still alive, and the use restarts the idle time
@@ -241,6 +248,144 @@ void TestRpc::logLines()
     QCOMPARE(call.value("outcome").toString(), QStringLiteral("ok"));
     QCOMPARE(QJsonDocument::fromJson(h.log[3]).object().value("outcome").toInt(), -32602);
     QCOMPARE(QJsonDocument::fromJson(h.log[1]).object().value("outcome").toInt(), 401);
+}
+
+void TestRpc::absoluteSessionLifetime()
+{
+    Harness h;
+    h.sessions.setLimits(60'000, 300'000); // one minute idle, five minutes in all
+    const QByteArray token = h.login("ANA", "ana123");
+    const QJsonArray args{"0001", "", "T"};
+    for (int i = 0; i < 5; ++i) { // used every 50 s: never idle for long
+        h.nowMs += 50'000;
+        QCOMPARE(Harness::rows(h.call(token, "getProjeto", args)).size(), 2);
+    }
+    h.nowMs += 50'001; // 300,001 ms after the login
+    QCOMPARE(Harness::errorCode(h.call(token, "getProjeto", args)), -32001);
+    const QByteArray again = h.login("ANA", "ana123");
+    QVERIFY(!again.isEmpty());
+    QCOMPARE(Harness::rows(h.call(again, "getProjeto", args)).size(), 2);
+}
+
+void TestRpc::batchLimit()
+{
+    auto batch = [](int calls) -> QByteArray {
+        QByteArray b = "[";
+        for (int i = 0; i < calls; ++i)
+            b += QByteArray(i ? "," : "") + R"({"jsonrpc":"2.0","id":)" + QByteArray::number(i)
+                 + R"(,"method":"getProjeto","params":["0001","","T"]})";
+        return b + "]";
+    };
+    CoreResponse r = m_h->request("POST", m_h->rpcPath(), batch(ServerCore::kMaxBatch), m_token);
+    QCOMPARE(QJsonDocument::fromJson(r.body).array().size(), ServerCore::kMaxBatch);
+
+    r = m_h->request("POST", m_h->rpcPath(), batch(ServerCore::kMaxBatch + 1), m_token);
+    QCOMPARE(r.status, 200);
+    const QJsonObject reply = QJsonDocument::fromJson(r.body).object(); // one error, not 101
+    QCOMPARE(Harness::errorCode(reply), -32600);
+    QVERIFY(reply.value("error").toObject().value("message").toString().contains("100"));
+}
+
+void TestRpc::logValuesBounded()
+{
+    Harness h;
+    const QByteArray token = h.login("ANA", "ana123");
+    h.log.clear();
+    const QString longText(100'000, QLatin1Char('x'));
+    QJsonArray manyParams;
+    for (int i = 0; i < 5000; ++i)
+        manyParams.append(longText.left(300));
+    h.call(token, longText, manyParams);                     // unknown method, huge name and params
+    h.call(token, "getProjeto", {longText, longText, "T"});  // long arguments
+    h.request("POST", "/session", QJsonDocument(QJsonObject{{"operator", longText}, {"password", "x"}}).toJson());
+    h.request("POST", h.rpcPath(), R"({"jsonrpc":"2.0","id":1,"method":"getProjeto","params":{"a":")"
+                                       + longText.toLatin1() + R"("}})", token);
+    QCOMPARE(h.log.size(), 4);
+    for (const QByteArray &line : std::as_const(h.log)) {
+        QVERIFY2(line.size() < 4096, line.left(300).constData());
+        QVERIFY(!QJsonDocument::fromJson(line).isNull());
+    }
+    const QJsonObject first = QJsonDocument::fromJson(h.log[0]).object();
+    QVERIFY(first.value("method").toString().contains("…[+"));
+    QVERIFY(first.value("params").toArray().last().toString().contains("…[+4990]"));
+    QVERIFY(QJsonDocument::fromJson(h.log[2]).object().value("params").toObject().value("operator").toString().contains("…[+"));
+}
+
+void TestRpc::anonymousLinesRateLimited()
+{
+    Harness h;
+    const QByteArray token = h.login("ANA", "ana123");
+    h.log.clear();
+    const QByteArray call = R"({"jsonrpc":"2.0","id":1,"method":"getProjeto","params":["0001","","T"]})";
+    for (int i = 0; i < 1000; ++i)
+        h.request("POST", h.rpcPath(), call); // no token
+    QVERIFY2(h.log.size() <= 101, QByteArray::number(h.log.size()).constData());
+    const qsizetype anonymous = h.log.size();
+    QCOMPARE(Harness::rows(h.call(token, "getProjeto", {"0001", "", "T"})).size(), 2);
+    QCOMPARE(h.log.size(), anonymous + 1); // a logged-in user's call is always written
+
+    h.nowMs += 1000; // tokens come back with time; what was dropped is counted
+    h.request("POST", h.rpcPath(), call);
+    const QJsonObject summary = QJsonDocument::fromJson(h.log.at(h.log.size() - 2)).object();
+    QVERIFY(summary.value("suppressed").toInt() >= 899);
+    QCOMPARE(QJsonDocument::fromJson(h.log.last()).object().value("outcome").toInt(), -32001);
+}
+
+void TestRpc::loginSlowdownAndReset()
+{
+    Harness h;
+    auto login = [&h](const char *op, const char *password, const QByteArray &peer) {
+        CoreRequest r{"POST", "/session", {},
+                      QJsonDocument(QJsonObject{{"operator", op}, {"password", password}}).toJson(), peer};
+        return h.core->handle(r);
+    };
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(login("ANA", "wrong", "10.0.0.1").status, 401);
+    CoreResponse r = login("ANA", "ana123", "10.0.0.2"); // even the right password waits now
+    QCOMPARE(r.status, 429);
+    QVERIFY(r.retryAfterSec >= 1);
+    QVERIFY(QJsonDocument::fromJson(r.body).object().value("error").toString().contains("Tentativas"));
+    QCOMPARE(login("ZECA", "x", "10.0.0.1").status, 429);        // the address is held back too
+    QCOMPARE(login("BIA", "bia123", "10.0.0.3").status, 200);    // others are not
+
+    // Unknown operators are treated alike.
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(login("NOBODY", "x", "10.0.0.4").status, 401);
+    QCOMPARE(login("NOBODY", "x", "10.0.0.5").status, 429);
+
+    // The delay grows with each further failure...
+    h.nowMs += 1001;
+    QCOMPARE(login("ANA", "wrong", "10.0.0.6").status, 401);
+    r = login("ANA", "ana123", "10.0.0.6");
+    QCOMPARE(r.status, 429);
+    QCOMPARE(r.retryAfterSec, 2);
+    // ...and a success clears it.
+    h.nowMs += 2001;
+    QCOMPARE(login("ANA", "ana123", "10.0.0.7").status, 200);
+    QCOMPARE(login("ANA", "wrong", "10.0.0.7").status, 401);
+    QCOMPARE(login("ANA", "ana123", "10.0.0.7").status, 200);
+}
+
+void TestRpc::nulRefusedEverywhere()
+{
+    Harness h;
+    const QByteArray token = h.login("ANA", "ana123");
+    const QString nul = QStringLiteral("00\u00001");
+    for (const MethodInfo &m : contractMethods()) {
+        for (int i = 0; i < m.argCount; ++i) {
+            QJsonArray params;
+            for (int k = 0; k < m.argCount; ++k)
+                params.append(m.argKinds[k] == ContractArgKind::Packet ? QJsonValue(QJsonObject()) : QJsonValue("T"));
+            params[i] = m.argKinds[i] == ContractArgKind::Packet
+                            ? QJsonValue(QJsonObject{{"fields", QJsonArray()}, {"changes", QJsonArray{QJsonObject{{"op", nul}}}}})
+                            : QJsonValue(nul);
+            QCOMPARE(Harness::errorCode(h.call(token, m.name, params)), -32602);
+        }
+    }
+    const QByteArray nulOperator = R"({"operator":"AN\u0000A","password":"ana123"})";
+    QCOMPARE(h.request("POST", "/session", nulOperator).status, 400);
+    QCOMPARE(h.request("POST", "/session", R"({"operator":"ANA","password":"ana\u0000123"})").status, 400);
+    QCOMPARE(h.scalar("SELECT COUNT(*) FROM AUDITORIA"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestRpc)
