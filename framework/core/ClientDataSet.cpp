@@ -140,6 +140,12 @@ TField *TClientDataSet::AddField(const QString &name, TFieldType type, int size)
 {
     if (Active())
         throw EDatabaseError(QStringLiteral("Não é possível declarar o campo %1 com o conjunto de dados aberto.").arg(name));
+    if (m_fieldsFromData) { // declared fields take the place of those made from data
+        m_fields.clear();
+        d->fieldByName.clear();
+        d->layout.clear();
+        m_fieldsFromData = false;
+    }
     const QString key = name.toUpper();
     if (name.isEmpty() || d->fieldByName.contains(key))
         throw EDatabaseError(QStringLiteral("Campo %1 declarado em duplicidade ou sem nome.").arg(name));
@@ -190,10 +196,14 @@ void TClientDataSet::setDataImpl(DataPacket &&packet)
 {
     // Everything is checked and built aside first: a refused packet leaves the
     // current content untouched.
-    const int declared = FieldCount();
+    // Without declared fields the packet's own field list becomes the fields
+    // (made again from every packet), so that copies and scratch datasets can
+    // be read and filtered by name.
+    const bool fromPacket = m_fields.empty() || m_fieldsFromData;
+    const int declared = fromPacket ? int(packet.fields.size()) : FieldCount();
     std::vector<int> columnOf; // layout column -> packet column
     columnOf.reserve(size_t(packet.fields.size()));
-    QList<PacketField> layout = d->layout.mid(0, declared);
+    QList<PacketField> layout = fromPacket ? packet.fields : d->layout.mid(0, declared);
     std::vector<bool> used(size_t(packet.fields.size()), false);
     for (int i = 0; i < declared; ++i) {
         const int pc = packet.indexOf(layout.at(i).name);
@@ -244,6 +254,8 @@ void TClientDataSet::setDataImpl(DataPacket &&packet)
     }
 
     // Commit.
+    if (fromPacket)
+        adoptPacketFields(layout);
     d->layout = std::move(layout);
     d->rows = std::move(rows);
     d->originals.clear();
@@ -253,7 +265,9 @@ void TClientDataSet::setDataImpl(DataPacket &&packet)
     ++d->generation;
     rebuildVisible();
     m_current = -1;
-    setState(State::Browse);
+    // Replacing the rows of an open dataset is a reopening for whoever follows
+    // its state: the listeners hear it as they hear an open.
+    setState(State::Browse, true);
     notifyDataSet();
     d->bof = true;
     d->eof = d->visible.empty();
@@ -449,9 +463,30 @@ bool TClientDataSet::Locate(const QStringList &fieldNames, const QVariantList &v
 
 // --- editing --------------------------------------------------------------
 
-void TClientDataSet::setState(State s)
+void TClientDataSet::adoptPacketFields(const QList<PacketField> &fields)
 {
-    if (m_state == s)
+    bool same = m_fieldsFromData && qsizetype(m_fields.size()) == fields.size();
+    for (qsizetype i = 0; same && i < fields.size(); ++i) {
+        const TField &f = *m_fields[size_t(i)];
+        same = f.FieldName() == fields.at(i).name && f.DataType() == fields.at(i).type && f.Size() == fields.at(i).size;
+    }
+    if (same) // keep the field objects callers may hold
+        return;
+    m_fields.clear();
+    d->fieldByName.clear();
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const PacketField &f = fields.at(i);
+        m_fields.push_back(std::make_unique<TField>(this, f.name, f.type, f.size, int(i)));
+        // The first of two like-named packet fields answers to the name.
+        if (!d->fieldByName.contains(f.name.toUpper()))
+            d->fieldByName.insert(f.name.toUpper(), int(i));
+    }
+    m_fieldsFromData = true;
+}
+
+void TClientDataSet::setState(State s, bool evenIfSame)
+{
+    if (m_state == s && !evenIfSame)
         return;
     m_state = s;
     Q_EMIT stateChanged();

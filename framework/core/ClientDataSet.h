@@ -40,6 +40,8 @@ public:
     // Replaces the whole content, opens, clears the change log and moves to the
     // first row (AfterScroll runs). A packet lacking a declared field, or with a
     // value that does not fit, is refused and the previous content is kept.
+    // The state listeners run as on an open, even when the dataset was open.
+    // A dataset without declared fields takes its fields from the packet.
     void SetData(const QJsonValue &packet);
     void SetData(const DataPacket &packet);
     void SetData(DataPacket &&packet);
@@ -128,7 +130,8 @@ Q_SIGNALS:
 
 private:
     struct Impl;
-    void setState(State s);
+    void setState(State s, bool evenIfSame = false);
+    void adoptPacketFields(const QList<PacketField> &fields);
     void moveTo(int visibleRow);
     void rebuildVisible();
     void notifyDataSet();
@@ -145,4 +148,5 @@ private:
     bool m_filtered = false;
     int m_disableCount = 0;
     bool m_pendingReset = false;
+    bool m_fieldsFromData = false; // fields made from the last packet, not declared
 };

@@ -19,8 +19,9 @@ QVariant TField::Value() const
 
 bool TField::IsNull() const
 {
+    // An empty text is no value: packets and edits cannot tell the two apart.
     const QVariant v = Value();
-    return !v.isValid() || v.isNull();
+    return !v.isValid() || v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
 }
 
 QString TField::AsString() const

@@ -42,7 +42,7 @@ public:
 
     // Current row. A null value reads as "" / 0 / invalid date-time.
     QVariant Value() const;
-    bool IsNull() const;
+    bool IsNull() const;            // an empty text counts as no value
     QString AsString() const;       // plain text: floats in the workstation format
     double AsFloat() const;
     QDateTime AsDateTime() const;   // wall-clock value, held as Qt::UTC

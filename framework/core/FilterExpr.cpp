@@ -409,7 +409,9 @@ bool evalNode(const FilterExpr::Node &node, const Get &get)
     case Kind::IsNull:
     case Kind::IsNotNull: {
         const QVariant &v = node.a.field >= 0 ? get(node.a.field) : node.a.value;
-        const bool isNull = !v.isValid() || v.isNull();
+        // An empty text is no value, as the field itself reports it.
+        const bool isNull = !v.isValid() || v.isNull()
+                            || (v.typeId() == QMetaType::QString && static_cast<const QString *>(v.constData())->isEmpty());
         return node.kind == Kind::IsNull ? isNull : !isNull;
     }
     case Kind::Compare: {

@@ -394,6 +394,83 @@ private Q_SLOTS:
         QCOMPARE(a.cds.valueAt(1, 1).toString(), QStringLiteral("0002"));
         QCOMPARE(scrolls, 0);
     }
+
+    // A reload replaces an open list: whoever derives commands from the state
+    // hears it as an open, before the move to the first row.
+    void replacingOpenDataNotifiesState()
+    {
+        Activities a;
+        TDataSource ds;
+        QStringList events;
+        ds.OnStateChange = [&](QObject *) { events << QStringLiteral("state %1").arg(ds.state()); };
+        a.cds.AfterScroll = [&](TClientDataSet &) { events << QStringLiteral("scroll"); };
+        ds.SetDataSet(&a.cds);
+        a.load();
+        QCOMPARE(events, QStringList({"state 1", "scroll"}));
+        events.clear();
+        a.load();
+        QCOMPARE(events, QStringList({"state 1", "scroll"}));
+        events.clear();
+        a.cds.Edit();
+        a.load(); // a pending edit is dropped with the old rows
+        QCOMPARE(events, QStringList({"state 2", "state 1", "scroll"}));
+        QCOMPARE(a.cds.state(), TClientDataSet::State::Browse);
+    }
+
+    // Without declared fields, the data brings its own: a copy of another
+    // dataset can be read and filtered by name, and a second packet with other
+    // fields replaces them.
+    void fieldsFromData()
+    {
+        Activities a;
+        a.load();
+        a.toggle(); // first row "S"
+        TClientDataSet copy;
+        copy.SetData(a.cds.Data());
+        QCOMPARE(copy.FieldCount(), 5);
+        QCOMPARE(copy.FieldByName(QStringLiteral("NRTAREFA"))->AsString(), QStringLiteral("0001"));
+        QCOMPARE(copy.FieldByName(QStringLiteral("extra"))->AsString(), QStringLiteral("a"));
+        QCOMPARE(copy.FieldByName(QStringLiteral("QTTEMPLAITAR"))->DataType(), TFieldType::Float);
+        QCOMPARE(copy.FieldByName(QStringLiteral("DTHRINICIO"))->AsDateTime(),
+                 QDateTime(QDate(2026, 1, 5), QTime(8, 0), Qt::UTC));
+        copy.SetFilter(QStringLiteral("IDCHECK = 'S'"));
+        copy.SetFiltered(true);
+        QCOMPARE(copy.RecordCount(), 2);
+        QCOMPARE(copy.FieldByName(QStringLiteral("NRTAREFA"))->AsString(), QStringLiteral("0001"));
+        copy.SetFiltered(false);
+
+        // The same fields again keep their objects; other fields replace them.
+        TField *task = copy.FieldByName(QStringLiteral("NRTAREFA"));
+        copy.SetData(a.cds.Data());
+        QCOMPARE(copy.FieldByName(QStringLiteral("NRTAREFA")), task);
+        copy.SetData(json(R"({"fields":[{"name":"CODIGO","type":"string","size":4}],"rows":[["X1"]]})"));
+        QCOMPARE(copy.FieldCount(), 1);
+        QVERIFY(!copy.FindField(QStringLiteral("NRTAREFA")));
+        QCOMPARE(copy.FieldByName(QStringLiteral("CODIGO"))->AsString(), QStringLiteral("X1"));
+        // Declared fields still insist on their packet fields.
+        QVERIFY(!errorOf([&] { a.cds.SetData(json(R"({"fields":[{"name":"CODIGO","type":"string"}],"rows":[]})")); })
+                     .isEmpty());
+    }
+
+    // The filter and the field agree on what has no value.
+    void emptyTextIsNoValue()
+    {
+        Activities a;
+        a.load(R"({"fields":[{"name":"IDCHECK","type":"fixedstring","size":1},
+                  {"name":"NRTAREFA","type":"string","size":10},
+                  {"name":"QTTEMPLAITAR","type":"float"},{"name":"DTHRINICIO","type":"datetime"}],
+                  "rows":[["","0001",null,null],[null,"0002",null,null],["S","0003",null,null]]})");
+        QVERIFY(a.check->IsNull());
+        a.cds.SetFilter(QStringLiteral("IDCHECK IS NULL"));
+        a.cds.SetFiltered(true);
+        QCOMPARE(a.cds.RecordCount(), 2);
+        for (a.cds.First(); !a.cds.Eof(); a.cds.Next())
+            QVERIFY(a.check->IsNull());
+        a.cds.SetFilter(QStringLiteral("IDCHECK IS NOT NULL"));
+        QCOMPARE(a.cds.RecordCount(), 1);
+        QCOMPARE(a.task->AsString(), QStringLiteral("0003"));
+        QVERIFY(!a.check->IsNull());
+    }
 };
 
 QTEST_GUILESS_MAIN(TstDataSet)
