@@ -105,10 +105,15 @@ int TForm::ShowModal()
     QWidget::show();
     raise();
     activateWindow();
+    // The user works in a modal form with the normal cursor, whatever the
+    // caller set around the show; the caller's cursor comes back afterwards.
+    const int cursor = app()->screenCursor();
+    app()->setScreenCursor(crDefault);
     QEventLoop loop;
     m_modalLoop = &loop;
     QPointer<TForm> self = this;
     loop.exec(QEventLoop::DialogExec);
+    app()->setScreenCursor(cursor);
     if (!self)
         return mrCancel;
     m_modalLoop = nullptr;

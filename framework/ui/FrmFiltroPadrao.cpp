@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStyle>
 
 namespace {
@@ -163,23 +164,42 @@ void TfrmFiltroPadrao::btfLoadOpcClick(QObject *)
     DataPacket packet;
     packet.fields = {{QStringLiteral("CONTROLE"), TFieldType::String, 100},
                      {QStringLiteral("VALOR"), TFieldType::String, 10}};
-    // Radio buttons first that are saved checked: checking one unchecks its
-    // siblings, so the unchecked ones need no action of their own.
+    auto saved = [&](QAbstractButton *button, bool *on) {
+        if (button->objectName().isEmpty() || !settings.contains(button->objectName()))
+            return false;
+        *on = settings.value(button->objectName()).toBool();
+        packet.rows.push_back({button->objectName(), *on ? QStringLiteral("S") : QStringLiteral("N")});
+        return true;
+    };
+    // Every state is put back first with the click handlers held: handlers
+    // that keep controls consistent with each other would otherwise act on a
+    // half-restored dialog and undo part of what was saved. The handlers of
+    // the controls that changed then run once, on the whole restored state.
+    QList<TRadioButton *> radiosOn;
+    QList<TCheckBox *> checksChanged;
     for (TRadioButton *r : findChildren<TRadioButton *>()) {
-        if (r->objectName().isEmpty() || !settings.contains(r->objectName()))
+        bool on = false;
+        // Checking one unchecks its siblings, so the unchecked ones need no action.
+        if (!saved(r, &on) || !on || r->Checked())
             continue;
-        const bool on = settings.value(r->objectName()).toBool();
-        packet.rows.push_back({r->objectName(), on ? QStringLiteral("S") : QStringLiteral("N")});
-        if (on)
-            r->SetChecked(true);
+        const QSignalBlocker hold(r);
+        r->SetChecked(true);
+        radiosOn.append(r);
     }
     for (TCheckBox *c : findChildren<TCheckBox *>()) {
-        if (c->objectName().isEmpty() || !settings.contains(c->objectName()))
+        bool on = false;
+        if (!saved(c, &on) || c->Checked() == on)
             continue;
-        const bool on = settings.value(c->objectName()).toBool();
-        packet.rows.push_back({c->objectName(), on ? QStringLiteral("S") : QStringLiteral("N")});
+        const QSignalBlocker hold(c);
         c->SetChecked(on);
+        checksChanged.append(c);
     }
     settings.endGroup();
     cdsCarregaOpcoes->SetData(packet);
+    for (TRadioButton *r : radiosOn)
+        if (r->OnClick && r->Checked())
+            r->OnClick(r);
+    for (TCheckBox *c : checksChanged)
+        if (c->OnClick)
+            c->OnClick(c);
 }

@@ -53,7 +53,7 @@ public:
     virtual void sbtConfirmaClick(QObject *sender);   // base: nothing
     virtual void sbtCancelClick(QObject *sender);     // base: Close()
     virtual void sbtHelpClick(QObject *sender);
-    virtual void btfLoadOpcClick(QObject *sender);    // restores the saved options
+    virtual void btfLoadOpcClick(QObject *sender);    // restores the saved options, then runs the click handlers of what changed
     virtual void btfSaveOpcClick(QObject *sender);    // saves them
 
     QString optionsGroup() const;

@@ -78,6 +78,54 @@ public:
     void FormCreate(QObject *) override { throw EVorError(QStringLiteral("sem conexão")); }
 };
 
+// Three boxes that keep each other consistent from their click handlers: "all"
+// stands for both others, which are never ticked together.
+class TfrmFiltroCascata : public TfrmFiltroPadrao
+{
+public:
+    TfrmFiltroCascata()
+    {
+        setObjectName(QStringLiteral("frmFiltroCascata"));
+        todas = new TCheckBox(QStringLiteral("Todas"), grbFiltroPadrao);
+        todas->setObjectName(QStringLiteral("ckbTodas"));
+        aberto = new TCheckBox(QStringLiteral("Em Aberto"), grbFiltroPadrao);
+        aberto->setObjectName(QStringLiteral("ckbAberto"));
+        concluida = new TCheckBox(QStringLiteral("Concluída"), grbFiltroPadrao);
+        concluida->setObjectName(QStringLiteral("ckbConcluida"));
+        todas->OnClick = [this](QObject *) {
+            if (todas->Checked()) {
+                aberto->SetChecked(false);
+                concluida->SetChecked(false);
+            }
+        };
+        auto parte = [this](TCheckBox *box) {
+            if (todas->Checked() && box->Checked())
+                todas->SetChecked(false);
+            if (aberto->Checked() && concluida->Checked()) {
+                todas->SetChecked(true);
+                aberto->SetChecked(false);
+                concluida->SetChecked(false);
+            }
+        };
+        aberto->OnClick = [this, parte](QObject *) { parte(aberto); };
+        concluida->OnClick = [this, parte](QObject *) { parte(concluida); };
+    }
+    // Straight to a state, the handlers held (a test's start state).
+    void poe(const QString &state)
+    {
+        const QSignalBlocker a(todas), b(aberto), c(concluida);
+        todas->setChecked(state.at(0) == QLatin1Char('1'));
+        aberto->setChecked(state.at(1) == QLatin1Char('1'));
+        concluida->setChecked(state.at(2) == QLatin1Char('1'));
+    }
+    QString estado() const
+    {
+        return QString::number(todas->Checked()) + QString::number(aberto->Checked())
+               + QString::number(concluida->Checked());
+    }
+    TCheckBox *todas, *aberto, *concluida;
+};
+
 class TfrmFiltro : public TfrmFiltroPadrao
 {
 public:
@@ -347,6 +395,32 @@ private Q_SLOTS:
         dialog->log.clear();
         dialog->Close();
         QCOMPARE(dialog->log, QStringList({"close"}));
+        delete dialog;
+    }
+
+    // Loading saved options gives back exactly what was saved, whatever state
+    // the dialog was in, although the boxes' handlers keep them consistent.
+    void filterDialogOptionsRestoredExactly()
+    {
+        QTemporaryDir dir;
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+        QCoreApplication::setOrganizationName(QStringLiteral("vortest"));
+        auto *dialog = app()->CreateForm<TfrmFiltroCascata>();
+        const QStringList saved = {QStringLiteral("010"), QStringLiteral("001"), QStringLiteral("100"),
+                                   QStringLiteral("000")};
+        const QStringList before = {QStringLiteral("100"), QStringLiteral("010"), QStringLiteral("001"),
+                                    QStringLiteral("000")};
+        for (const QString &save : saved) {
+            dialog->poe(save);
+            dialog->btfSaveOpcClick(dialog);
+            for (const QString &from : before) {
+                dialog->poe(from);
+                dialog->btfLoadOpcClick(dialog);
+                QVERIFY2(dialog->estado() == save, qPrintable(save + QStringLiteral(" from ") + from
+                                                              + QStringLiteral(" -> ") + dialog->estado()));
+            }
+        }
         delete dialog;
     }
 };
