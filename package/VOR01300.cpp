@@ -9,9 +9,10 @@ const PackageUnitEntry kUnits[] = {
 
 const PackageInfoTable kPackageInfo = {int(sizeof kUnits / sizeof kUnits[0]), kUnits};
 
-// The host may enter the load and unload entries more than once; the units'
-// work runs once per load and once per unload all the same.
-bool g_initialized = false;
+// The host may enter the load and unload entries more than once (each package
+// that requires this one enters them too): the units start on the first load
+// entry and shut down on the matching last unload entry.
+int g_loadCount = 0;
 
 } // namespace
 
@@ -24,9 +25,8 @@ const PackageInfoTable *GetPackageInfoTable()
 
 void Initialize()
 {
-    if (g_initialized)
+    if (g_loadCount++ > 0)
         return;
-    g_initialized = true;
     const PackageInfoTable *table = GetPackageInfoTable();
     for (int i = 0; i < table->UnitCount; ++i) {
         if (table->UnitInfo[i].Init)
@@ -36,9 +36,8 @@ void Initialize()
 
 void Finalize()
 {
-    if (!g_initialized)
+    if (g_loadCount == 0 || --g_loadCount > 0)
         return;
-    g_initialized = false;
     const PackageInfoTable *table = GetPackageInfoTable();
     for (int i = table->UnitCount - 1; i >= 0; --i) {
         if (table->UnitInfo[i].FInit)

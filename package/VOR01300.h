@@ -26,9 +26,10 @@ class TfrmConcAtivProj;
 class TfrmFiltroConcAtivProj;
 
 extern "C" {
-// Load entry: runs the units' start-up work once per load of the package.
+// Load entry: the first call runs the units' start-up work; later calls only count.
 VOR01300_EXPORT void Initialize();
-// Unload entry: runs the units' shut-down work once, in reverse order.
+// Unload entry: the call matching the first load entry runs the units'
+// shut-down work, in reverse order; earlier calls only count down.
 VOR01300_EXPORT void Finalize();
 VOR01300_EXPORT const PackageInfoTable *GetPackageInfoTable();
 // Opens the approval screen (one instance per load of the package).

@@ -149,14 +149,27 @@ void tst_package::closeThenIniProcReconnectsWithHostReadAgain()
 
 void tst_package::unloadClearsCriteriaOncePerUnload()
 {
+    // The load entry ran twice (entriesAndUnitTable): the first unload entry
+    // only counts down, and the module keeps its state.
     const char *criteria[] = {"stOperador", "stTOperador", "stItTrab", "stTItTrab"};
     for (const char *name : criteria)
         *variable<QString>(name) = QStringLiteral("'ANA'");
     entry("Finalize")();
     for (const char *name : criteria)
+        QCOMPARE(*variable<QString>(name), QStringLiteral("'ANA'"));
+    // ...and a load entry in between does not start the module afresh.
+    *variable<bool>("boStCriado") = true;
+    entry("Initialize")();
+    QCOMPARE(*variable<bool>("boStCriado"), true);
+    entry("Finalize")();
+    QCOMPARE(*variable<QString>("stOperador"), QStringLiteral("'ANA'"));
+
+    // The unload matching the first load runs the shut-down work.
+    entry("Finalize")();
+    for (const char *name : criteria)
         QVERIFY2(variable<QString>(name)->isEmpty(), name);
 
-    // A second unload entry runs no shut-down work again.
+    // An unload entry beyond the loads runs no shut-down work again.
     *variable<QString>("stOperador") = QStringLiteral("'BIA'");
     entry("Finalize")();
     QCOMPARE(*variable<QString>("stOperador"), QStringLiteral("'BIA'"));
