@@ -2,6 +2,7 @@
 #include "ui_Cli_VOR01300.h"
 
 #include "VOR01300.h"
+#include "Cli_VOR01301.h"
 
 #include "ADOIBQuery.h"
 #include "Application.h"
@@ -28,7 +29,6 @@
 #include "ShowAvi.h"
 
 #include <QJsonArray>
-#include <QApplication>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -424,6 +424,8 @@ void TfrmConcAtivProj::CriaGrades()
 void TfrmConcAtivProj::LigaEventos()
 {
     netConcAtivProj->BeforeConnect = [this](QObject *sender) { netConcAtivProjBeforeConnect(sender); };
+    sbtFiltro->OnClick = [this](QObject *sender) { sbtFiltroClick(sender); };
+    mnuFiltrar->OnClick = [this](QObject *sender) { sbtFiltroClick(sender); };
 
     panFiltroProj->OnEnter = [this](QObject *sender) { panFiltroProjEnter(sender); };
     panFiltroProj->OnExit = [this](QObject *sender) { panFiltroProjExit(sender); };
@@ -682,7 +684,6 @@ void TfrmConcAtivProj::btpProjetoAfterPesq(QObject *)
 
 void TfrmConcAtivProj::panFiltroProjEnter(QObject *)
 {
-    qDebug("DBG enter focus=%s", qPrintable(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString("-")));
     if (SaindoDaJanela() || !cdsConcAtivProj->Active())
         return;
     cdsConcAtivProj->Close();
@@ -705,13 +706,41 @@ void TfrmConcAtivProj::panFiltroProjEnter(QObject *)
 
 void TfrmConcAtivProj::CarregaAtividades()
 {
+    // Once the filter dialog exists, every load and reload goes through its
+    // current criteria, cancelled changes included.
+    if (frmFiltroConcAtivProj) {
+        try {
+            frmFiltroConcAtivProj->sbtConfirmaClick(frmFiltroConcAtivProj);
+        } catch (...) {
+            // A refusal by the dialog's own checks must not lock the user out
+            // of the dialog that can correct them.
+            if (frmFiltroConcAtivProj->CriteriosRecusados())
+                LiberaFiltro();
+            throw;
+        }
+        m_filtroLiberado = false;
+        return;
+    }
     cdsConcAtivProj->SetData(
         ChamaServidor(QStringLiteral("getConcAtivPro"), {edtCDFILIAL->Text(), edtCDPROJETO->Text()}));
 }
 
+void TfrmConcAtivProj::LiberaFiltro()
+{
+    m_filtroLiberado = true;
+    sbtFiltro->SetEnabled(true);
+    mnuFiltrar->SetEnabled(sbtFiltro->Enabled());
+}
+
+void TfrmConcAtivProj::sbtFiltroClick(QObject *)
+{
+    CriaFiltroConcAtivProj();
+    if (ActiveControl() != dbgPadrao)
+        SetActiveControl(dbgPadrao);
+}
+
 void TfrmConcAtivProj::panFiltroProjExit(QObject *)
 {
-    qDebug("DBG exit focus=%s", qPrintable(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString("-")));
     if (SaindoDaJanela())
         return;
     vd_CDPROJETO(true);
@@ -1220,7 +1249,9 @@ void TfrmConcAtivProj::dtsPadraoStateChange(QObject *sender)
     sbtProcurar->SetEnabled(browse && !listaVazia);
     sbtVerificar->SetEnabled(browse && !listaVazia);
 
-    sbtFiltro->SetEnabled(browse);
+    // After a load refused by the filter dialog's checks, the dialog stays
+    // within reach to correct them.
+    sbtFiltro->SetEnabled(browse || m_filtroLiberado);
 
     sbtIncluir->SetEnabled(false);
     sbtAlterar->SetEnabled(browse && !semApropriacoes && Responsavel());

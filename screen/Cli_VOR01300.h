@@ -63,9 +63,12 @@ public:
 
     // --- the load and the tracking summary ---
     void panFiltroProjExit(QObject *sender);
-    // Fills cdsConcAtivProj with the header's project. The one place the
-    // activity list is fetched for the load; the filter dialog takes it over.
+    // Fills cdsConcAtivProj with the header's project: the one place the
+    // activity list is fetched, for the load and the reloads. Once the filter
+    // dialog exists, its confirm action does it under the dialog's criteria.
     void CarregaAtividades();
+    // Opens the filter dialog, then hands the keyboard to the activity grid.
+    void sbtFiltroClick(QObject *sender);
     // Writes the five summary values from cdsPlanProj and cdsPlanCSA.
     void MostraAcompanhamento();
 
@@ -219,6 +222,8 @@ protected:
 
 private:
     bool SaindoDaJanela() const;
+    // The filter command, enabled whatever the list's state.
+    void LiberaFiltro();
     void CriaDados();
     void CriaTela();
     void CriaGrades();
@@ -252,4 +257,8 @@ private:
     bool m_restaurando = false;        // a percentage being put back
 
     std::unique_ptr<Ui::TfrmConcAtivProj> m_ui;
+    // The last load through the filter dialog stopped at one of its checks:
+    // the filter command stays enabled, even with the list closed, until a
+    // list arrives.
+    bool m_filtroLiberado = false;
 };

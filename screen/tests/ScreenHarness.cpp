@@ -29,13 +29,13 @@ QString ScreenHarness::localDbPath() const
     return m_dir.filePath(QStringLiteral("local.sqlite"));
 }
 
-bool ScreenHarness::setUp(QString *errorText)
+bool ScreenHarness::setUp(QString *errorText, const QString &fixture)
 {
     Workstation::setLocale(QLocale(QLocale::Portuguese, QLocale::Brazil));
     // The busy window would take the activation from the main window in an
     // offscreen run; its shows and hides are still counted (ShowAviDepth).
     SetShowAviDelay(600000);
-    if (!m_server.start(QStringLiteral(VOR_SCREEN_FIXTURE), errorText))
+    if (!m_server.start(fixture, errorText))
         return false;
 
     dtmDBGeral().open(localDbPath());

@@ -21,8 +21,9 @@ public:
     ScreenHarness();
     ~ScreenHarness();
 
-    // false with the reason; skip when the server program is not built.
-    bool setUp(QString *errorText);
+    // false with the reason; skip when the server program is not built. The
+    // server imports the screen's fixture unless another file is named.
+    bool setUp(QString *errorText, const QString &fixture = QStringLiteral(VOR_SCREEN_FIXTURE));
     // Initialize and IniProc, then waits until the screen is shown.
     TfrmConcAtivProj *openScreen();
 
