@@ -1117,9 +1117,13 @@ void TfrmConcAtivProj::cdsConcAtivProjAfterScroll(TClientDataSet &)
 {
     if (m_adiaApropriacoes)
         return;
+    // Editability and command states follow the bookings shown, also when
+    // they could not be fetched (then there are none to edit against).
+    auto estados = onScopeExit([this] {
+        dbgPadraoColEnter(dbgPadrao);
+        dtsPadraoStateChange(dtsPadrao);
+    });
     CarregaApropriacoes();
-    dbgPadraoColEnter(dbgPadrao);
-    dtsPadraoStateChange(dtsPadrao);
 }
 
 void TfrmConcAtivProj::RestauraPercentual()
