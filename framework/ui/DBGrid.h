@@ -117,7 +117,11 @@ using TColumnEvent = std::function<void(TColumn *column)>;
 // character replacing it; the first change puts the dataset into edit state.
 // The editor's text goes to the field (SetAsString) when the cell is left;
 // Enter in the editor commits and posts the row, moving to another row posts
-// it, Escape closes the editor and cancels the row's edit. Keys typed into the
+// it, Escape closes the editor and cancels the row's edit. The post of a row
+// move runs while SelectedField is still the column being left; when it fails,
+// or its reactions replace the rows (a reload), the move ends there and the
+// cursor stays where they left it. A number's cell takes only digits, signs,
+// the exponent letter and the workstation's decimal separator. Keys typed into the
 // editor run the grid's OnKeyDown/OnKeyPress first. F2, a double click or
 // Enter on an editable cell open the editor on the field's Text(); Enter on
 // any other cell posts a pending edit. Only characters from space upwards open
