@@ -4,6 +4,7 @@
 #include "SpeedButton.h"
 
 #include <QHBoxLayout>
+#include <QPointer>
 
 TDBNavigator::TDBNavigator(QWidget *parent)
     : QWidget(parent)
@@ -66,6 +67,18 @@ void TDBNavigator::BtnClick(Button which)
     TClientDataSet *ds = m_dataSet;
     if (!ds || !ds->Active())
         return;
+    // A pending edit is posted first: when that fails, or its reactions
+    // replace the rows (a reload), the move is over where they left the cursor.
+    if (ds->state() == TClientDataSet::State::Edit) {
+        QPointer<TClientDataSet> alive = ds;
+        int replaced = 0;
+        const QMetaObject::Connection counter =
+            connect(ds, &TClientDataSet::dataSetChanged, this, [&replaced] { ++replaced; });
+        const bool posted = runGuarded([ds] { ds->Post(); });
+        disconnect(counter);
+        if (!alive || !posted || replaced > 0)
+            return;
+    }
     runGuarded([ds, which] {
         switch (which) {
         case nbFirst: ds->First(); break;

@@ -483,6 +483,23 @@ private Q_SLOTS:
         // Without a pending edit, clicks move as ever.
         f.click(3, 1);
         QCOMPARE(f.ds.RecNo(), 4);
+
+        // The navigator's moves the same.
+        TDBNavigator navigator;
+        navigator.SetDataSource(&f.src);
+        f.ds.AfterPost = [&](TClientDataSet &) {
+            ++f.posts;
+            fillPeople(f.ds, {{"A", "Ana", "x", "1"}, {"B", "Bruno", "y", "2"}, {"C", "Carla", "z", "3"}});
+        };
+        f.ds.First();
+        f.ds.Edit();
+        f.ds.FieldByName(QStringLiteral("PERC"))->SetAsFloat(9);
+        f.scrolls = 0;
+        navigator.BtnClick(TDBNavigator::nbNext);
+        QCOMPARE(f.ds.RecNo(), 1);
+        QCOMPARE(f.scrolls, 1);
+        navigator.BtnClick(TDBNavigator::nbNext);
+        QCOMPARE(f.ds.RecNo(), 2);
     }
 };
 
