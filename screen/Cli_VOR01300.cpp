@@ -591,15 +591,11 @@ void TfrmConcAtivProj::vd_CDPROJETO(bool obrigatorio)
             MensErro(msgPadrao->Msg(QStringLiteral("PROINF")), true);
         }
         edtCDPROJETO->SetText(Ajusta(edtCDPROJETO->Text(), 10));
-        ActiveShowAvi(app()->MainForm(), 6);
-        try {
+        {
+            ShowAviScope espera(app()->MainForm(), 6);
             cdsProjeto->SetData(ChamaServidor(QStringLiteral("getProjeto"),
                                               {edtCDFILIAL->Text(), edtCDPROJETO->Text(), QString()}));
-        } catch (...) {
-            DeactiveShowAvi();
-            throw;
         }
-        DeactiveShowAvi();
         if (cdsProjeto->IsEmpty())
             MensErro(msgPadrao->Msg(QStringLiteral("PRONCAD")), true);
         edtNMPROJETO->SetText(cdsProjetoNMPROJETO->AsString());
@@ -746,32 +742,26 @@ void TfrmConcAtivProj::panFiltroProjExit(QObject *)
     vd_CDPROJETO(true);
     sbtFiltro->SetEnabled(true);
     mnuFiltrar->SetEnabled(sbtFiltro->Enabled());
-    ActiveShowAvi(app()->MainForm(), 6);
-    try {
-        CarregaAtividades();
-        // An empty list carries no keys: the project's bookings and planning
-        // are still the header's project, and there is no activity to ask about.
-        QString filial = cdsConcAtivProjCDFILIAL->AsString();
-        QString projeto = cdsConcAtivProjCDPROJETO->AsString();
-        if (cdsConcAtivProj->IsEmpty()) {
-            filial = edtCDFILIAL->Text();
-            projeto = edtCDPROJETO->Text();
-            Esvazia(cdsApropriaCSA);
-        } else {
-            cdsApropriaCSA->SetData(ChamaServidor(
-                QStringLiteral("getApropriaCSA"),
-                {filial, projeto, cdsConcAtivProjNRTAREFA->AsString(), cdsConcAtivProjNRPLATIVTARE->AsString()}));
-        }
-        cdsCSAAux->SetData(ChamaServidor(QStringLiteral("getCSAAux"), {filial, projeto}));
-        const QJsonArray planejamento = ChamaServidor(QStringLiteral("getPlanProj"), {filial, projeto}).toArray();
-        cdsPlanProj->SetData(planejamento.at(0));
-        cdsPlanCSA->SetData(planejamento.at(1));
-        MostraAcompanhamento();
-    } catch (...) {
-        DeactiveShowAvi();
-        throw;
+    ShowAviScope espera(app()->MainForm(), 6);
+    CarregaAtividades();
+    // An empty list carries no keys: the project's bookings and planning
+    // are still the header's project, and there is no activity to ask about.
+    QString filial = cdsConcAtivProjCDFILIAL->AsString();
+    QString projeto = cdsConcAtivProjCDPROJETO->AsString();
+    if (cdsConcAtivProj->IsEmpty()) {
+        filial = edtCDFILIAL->Text();
+        projeto = edtCDPROJETO->Text();
+        Esvazia(cdsApropriaCSA);
+    } else {
+        cdsApropriaCSA->SetData(ChamaServidor(
+            QStringLiteral("getApropriaCSA"),
+            {filial, projeto, cdsConcAtivProjNRTAREFA->AsString(), cdsConcAtivProjNRPLATIVTARE->AsString()}));
     }
-    DeactiveShowAvi();
+    cdsCSAAux->SetData(ChamaServidor(QStringLiteral("getCSAAux"), {filial, projeto}));
+    const QJsonArray planejamento = ChamaServidor(QStringLiteral("getPlanProj"), {filial, projeto}).toArray();
+    cdsPlanProj->SetData(planejamento.at(0));
+    cdsPlanCSA->SetData(planejamento.at(1));
+    MostraAcompanhamento();
 }
 
 void TfrmConcAtivProj::MostraAcompanhamento()
