@@ -1,7 +1,9 @@
 #include "Database.h"
 
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QUrl>
+#include <QUrlQuery>
 #include <atomic>
 #include <vector>
 
@@ -93,6 +95,10 @@ const char *const kSchema[] = {
     " FOREIGN KEY (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ)"
     "  REFERENCES ATIVIDADE (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ))",
 
+    // The project's bookings in activity order (getCSAAux) without a sort.
+    "CREATE INDEX IF NOT EXISTS APROPRIACAO_ORDEM ON APROPRIACAO"
+    " (CDFILIAL, CDPROJETO, CDSEQCRONPRJ, NRBASELINEPR, CDVERCRONPRJ, NRSEQAPROCSA)",
+
     // One row per approval or percentage change.
     "CREATE TABLE IF NOT EXISTS AUDITORIA ("
     " IDAUDITORIA VARCHAR(36) NOT NULL PRIMARY KEY,"
@@ -134,6 +140,12 @@ std::optional<DatabaseConfig> DatabaseConfig::parse(const QString &text, QString
         c.user = url.userName();
         c.password = url.password();
         c.name = url.path().mid(1);
+        c.schema = QUrlQuery(url).queryItemValue(QStringLiteral("schema"));
+        static const QRegularExpression plainName(QStringLiteral("^[a-z_][a-z0-9_]{0,62}$"));
+        if (!c.schema.isEmpty() && !plainName.match(c.schema).hasMatch()) {
+            *error = QStringLiteral("schema names are lower-case letters, digits and _");
+            return std::nullopt;
+        }
         return c;
     }
     *error = QStringLiteral("unknown database kind (sqlite:PATH or postgresql://...)");
@@ -178,7 +190,10 @@ QSqlDatabase Database::connection()
         db.setUserName(m_config.user);
         db.setPassword(m_config.password);
         // Keeps "already exists, skipping" notices out of the request log.
-        db.setConnectOptions(QStringLiteral("options='-c client_min_messages=warning'"));
+        db.setConnectOptions(m_config.schema.isEmpty()
+                                 ? QStringLiteral("options='-c client_min_messages=warning'")
+                                 : QStringLiteral("options='-c client_min_messages=warning -c search_path=%1'")
+                                       .arg(m_config.schema));
     }
     if (!db.open())
         throw DbError(errorText(db.lastError()));

@@ -2,16 +2,17 @@
 
 #include "Auth.h"
 #include "Database.h"
+#include "DateTimeText.h"
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
 
-namespace {
+#include <map>
+#include <memory>
 
-const QString kBookingText = QStringLiteral("dd/MM/yyyy HH:mm:ss");
+namespace {
 
 // Reads one JSON object of the fixture, remembering where it sits so that
 // every refusal names its path.
@@ -66,8 +67,7 @@ public:
         const QVariant v = text(key, 19, false);
         if (v.isNull())
             return v;
-        const QDateTime dt = QDateTime::fromString(v.toString(), QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-        if (!dt.isValid())
+        if (!DateTimeText::isoSeconds(v.toString()))
             throw FixtureError(at(key), QStringLiteral("data e hora no formato AAAA-MM-DDTHH:MM:SS"));
         return v;
     }
@@ -78,7 +78,7 @@ public:
         const QVariant v = text(key, 19, false);
         if (v.isNull())
             return v;
-        if (!QDateTime::fromString(v.toString(), kBookingText).isValid())
+        if (!DateTimeText::screenSeconds(v.toString()))
             throw FixtureError(at(key), QStringLiteral("data e hora no formato DD/MM/AAAA HH:MM:SS"));
         return v;
     }
@@ -115,18 +115,37 @@ bool exists(QSqlDatabase &db, const QString &sql, const QVariantList &values)
     return q.next();
 }
 
-void insert(QSqlDatabase &db, const QString &table, const QStringList &columns, const QStringList &types,
-            const QVariantList &values)
+// One prepared INSERT per table for the whole import (a large fixture has
+// hundreds of thousands of rows).
+class Inserter
 {
-    QStringList casts;
-    for (qsizetype i = 0; i < columns.size(); ++i)
-        casts << QStringLiteral("CAST(:P%1 AS %2)").arg(i).arg(types[i]);
-    Sql q(db, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, columns.join(QStringLiteral(", ")),
-                                                                     casts.join(QStringLiteral(", "))));
-    for (qsizetype i = 0; i < values.size(); ++i)
-        q.bind(QStringLiteral(":P%1").arg(i), values[i]);
-    q.exec();
-}
+public:
+    explicit Inserter(QSqlDatabase &db) : m_db(db) {}
+
+    void operator()(const QString &table, const QStringList &columns, const QStringList &types,
+                    const QVariantList &values)
+    {
+        std::unique_ptr<Sql> &q = m_statements[table];
+        if (!q) {
+            QStringList casts;
+            for (qsizetype i = 0; i < columns.size(); ++i)
+                casts << QStringLiteral("CAST(:P%1 AS %2)").arg(i).arg(types[i]);
+            q = std::make_unique<Sql>(m_db, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                .arg(table, columns.join(QStringLiteral(", ")),
+                                                     casts.join(QStringLiteral(", "))));
+        }
+        while (m_placeholders.size() < values.size())
+            m_placeholders << QStringLiteral(":P%1").arg(m_placeholders.size());
+        for (qsizetype i = 0; i < values.size(); ++i)
+            q->bind(m_placeholders.at(i), values[i]);
+        q->exec();
+    }
+
+private:
+    QSqlDatabase &m_db;
+    std::map<QString, std::unique_ptr<Sql>> m_statements;
+    QStringList m_placeholders;
+};
 
 QString vc(int n)
 {
@@ -155,6 +174,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
 
     Transaction tx(database);
     QSqlDatabase &db = tx.db();
+    Inserter insert(db);
     QSet<QString> branches, operators, items;
 
     const QJsonArray branchList = root.array(QStringLiteral("branches"));
@@ -167,7 +187,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
             || exists(db, QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = CAST(:P0 AS VARCHAR(4))"), {code}))
             throw FixtureError(n.at(QStringLiteral("CDFILIAL")), QStringLiteral("filial \"%1\" repetida").arg(code));
         branches.insert(code);
-        insert(db, QStringLiteral("FILIAL"), {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}, {vc(4), vc(30)},
+        insert(QStringLiteral("FILIAL"), {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}, {vc(4), vc(30)},
                {code, name});
     }
 
@@ -182,7 +202,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
             || exists(db, QStringLiteral("SELECT 1 FROM OPERADOR WHERE CDOPERADOR = CAST(:P0 AS VARCHAR(12))"), {code}))
             throw FixtureError(n.at(QStringLiteral("CDOPERADOR")), QStringLiteral("operador \"%1\" repetido").arg(code));
         operators.insert(code);
-        insert(db, QStringLiteral("OPERADOR"),
+        insert(QStringLiteral("OPERADOR"),
                {QStringLiteral("CDOPERADOR"), QStringLiteral("NMOPERADOR"), QStringLiteral("DSSENHAHASH")},
                {vc(12), vc(40), vc(200)}, {code, name, Passwords::hash(password, passwordIterations)});
     }
@@ -199,7 +219,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
             throw FixtureError(n.at(QStringLiteral("CDITEMTRAB")),
                                QStringLiteral("item de trabalho \"%1\" repetido").arg(code));
         items.insert(code);
-        insert(db, QStringLiteral("ITEMTRAB"),
+        insert(QStringLiteral("ITEMTRAB"),
                {QStringLiteral("CDITEMTRAB"), QStringLiteral("CDREDUITTRAB"), QStringLiteral("NMITEMTRAB")},
                {vc(10), vc(20), vc(100)}, {code, shortCode, name});
     }
@@ -232,7 +252,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
             throw FixtureError(n.at(QStringLiteral("CDPROJETO")),
                                QStringLiteral("projeto \"%1\" repetido na filial \"%2\"").arg(projeto, filial));
         projectKeys.insert(projectKey);
-        insert(db, QStringLiteral("PROJETO"),
+        insert(QStringLiteral("PROJETO"),
                {QStringLiteral("CDFILIAL"), QStringLiteral("CDPROJETO"), QStringLiteral("NMPROJETO"),
                 QStringLiteral("CDOPERESPRJ")},
                {vc(4), vc(10), vc(100), vc(12)}, {filial, projeto, name, responsible});
@@ -286,7 +306,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
                 a.text(QStringLiteral("CDFILAPRIO"), 3, false), a.number(QStringLiteral("VRPERCCONCL"), 0, 100),
                 a.isoDateTime(QStringLiteral("DTHRAPROVATIVTA")), a.isoDateTime(QStringLiteral("DTINIULTATIV")),
                 situation};
-            insert(db, QStringLiteral("ATIVIDADE"),
+            insert(QStringLiteral("ATIVIDADE"),
                    {QStringLiteral("CDFILIAL"), QStringLiteral("CDPROJETO"), QStringLiteral("NRBASELINEPR"),
                     QStringLiteral("CDVERCRONPRJ"), QStringLiteral("CDSEQCRONPRJ"), QStringLiteral("CDITEMTRAB"),
                     QStringLiteral("DESCRICAO"), QStringLiteral("CDOPERRESP"), QStringLiteral("NRTAREFA"),
@@ -308,11 +328,10 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
                 const QVariant start = b.textDateTime(QStringLiteral("DTHRINIAPROCSA"));
                 const QVariant end = b.textDateTime(QStringLiteral("DTHRFIMAPROCSA"));
                 if (!start.isNull() && !end.isNull()
-                    && QDateTime::fromString(end.toString(), kBookingText)
-                           < QDateTime::fromString(start.toString(), kBookingText))
+                    && *DateTimeText::screenSeconds(end.toString()) < *DateTimeText::screenSeconds(start.toString()))
                     throw FixtureError(b.at(QStringLiteral("DTHRFIMAPROCSA")),
                                        QStringLiteral("o fim não pode ser anterior ao início"));
-                insert(db, QStringLiteral("APROPRIACAO"),
+                insert(QStringLiteral("APROPRIACAO"),
                        {QStringLiteral("CDFILIAL"), QStringLiteral("CDPROJETO"), QStringLiteral("NRBASELINEPR"),
                         QStringLiteral("CDVERCRONPRJ"), QStringLiteral("CDSEQCRONPRJ"), QStringLiteral("NRSEQAPROCSA"),
                         QStringLiteral("DTHRINIAPROCSA"), QStringLiteral("DTHRFIMAPROCSA"), QStringLiteral("VRPERCCONCL"),

@@ -3,6 +3,8 @@
 #include "ServerCore.h"
 
 #include <httplib.h>
+#include <zlib.h>
+#include <zstd.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -18,12 +20,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <strings.h>
 #include <deque>
 #include <mutex>
-#include <semaphore>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -94,6 +97,74 @@ private:
     int m_idle = 0;
     int m_threads = 0;
     bool m_shutdown = false;
+};
+
+// A fixed set of threads that run the core: its database connections (one
+// per thread) and its processor use stay bounded however many clients are
+// connected. The connection's thread waits for its request's turn.
+class WorkerPool final
+{
+public:
+    WorkerPool(int threads, size_t maxWaiting) : m_maxWaiting(maxWaiting)
+    {
+        for (int i = 0; i < std::max(1, threads); ++i)
+            m_threads.emplace_back([this] { work(); });
+    }
+    ~WorkerPool()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_cv.notify_all();
+        for (std::thread &t : m_threads)
+            t.join();
+    }
+
+    // Runs fn on a worker and waits for it; false (fn not run) when too many already wait.
+    bool run(const std::function<void()> &fn)
+    {
+        struct Job
+        {
+            const std::function<void()> *fn;
+            bool done = false;
+        } job{&fn};
+        std::unique_lock lock(m_mutex);
+        if (m_waiting.size() >= m_maxWaiting)
+            return false;
+        m_waiting.push_back([&job, this] {
+            (*job.fn)();
+            std::lock_guard doneLock(m_mutex);
+            job.done = true;
+            m_finished.notify_all();
+        });
+        m_cv.notify_one();
+        m_finished.wait(lock, [&job] { return job.done; });
+        return true;
+    }
+
+private:
+    void work()
+    {
+        std::unique_lock lock(m_mutex);
+        while (true) {
+            m_cv.wait(lock, [this] { return m_stop || !m_waiting.empty(); });
+            if (m_waiting.empty())
+                return;
+            std::function<void()> job = std::move(m_waiting.front());
+            m_waiting.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    size_t m_maxWaiting;
+    std::mutex m_mutex;
+    std::condition_variable m_cv, m_finished;
+    std::deque<std::function<void()>> m_waiting;
+    std::vector<std::thread> m_threads;
+    bool m_stop = false;
 };
 
 // What a handler tells the connection loop about the connection it runs on.
@@ -395,11 +466,96 @@ void lingeringClose(int fd)
     ::close(fd);
 }
 
+// ---- reply compression ------------------------------------------------------
+// The library would compress every JSON reply itself, in brotli at its slowest
+// setting when the client offers it (under 1 MB/s: slower than sending the
+// bytes even on a slow network). Replies are compressed here instead, with a
+// codec and level that cost less than sending the bytes: zstd when the client
+// takes it, else gzip at its fastest level; small replies go as they are.
+constexpr size_t kCompressFrom = 1024;
+
+// Whether Accept-Encoding offers `coding` (a q of 0 refuses it).
+bool accepts(const std::string &header, const char *coding)
+{
+    size_t start = 0;
+    while (start <= header.size()) {
+        size_t end = header.find(',', start);
+        if (end == std::string::npos)
+            end = header.size();
+        std::string item = header.substr(start, end - start);
+        const size_t semi = item.find(';');
+        std::string name = item.substr(0, semi);
+        name.erase(0, name.find_first_not_of(" \t"));
+        name.erase(name.find_last_not_of(" \t") + 1);
+        if (strcasecmp(name.c_str(), coding) == 0) {
+            if (semi == std::string::npos)
+                return true;
+            std::string params = item.substr(semi + 1);
+            params.erase(std::remove_if(params.begin(), params.end(), [](char c) { return c == ' ' || c == '\t'; }),
+                         params.end());
+            if (params.rfind("q=", 0) != 0 && params.rfind("Q=", 0) != 0)
+                return true;
+            return std::strtod(params.c_str() + 2, nullptr) > 0.0;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+bool gzipCompress(const std::string &in, std::string &out)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return false;
+    out.resize(deflateBound(&z, uLong(in.size())));
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
+    z.avail_in = uInt(in.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    const int r = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return r == Z_STREAM_END;
+}
+
+bool zstdCompress(const std::string &in, std::string &out)
+{
+    out.resize(ZSTD_compressBound(in.size()));
+    const size_t n = ZSTD_compress(out.data(), out.size(), in.data(), in.size(), 1);
+    if (ZSTD_isError(n))
+        return false;
+    out.resize(n);
+    return true;
+}
+
+void compressReply(const httplib::Request &req, httplib::Response &res)
+{
+    const std::string offered = req.get_header_value("Accept-Encoding");
+    // The library must not compress again: it reads the same header.
+    const_cast<httplib::Request &>(req).headers.erase("Accept-Encoding");
+    if (res.body.size() < kCompressFrom || offered.empty() || !req.ranges.empty())
+        return;
+    std::string packed;
+    const char *coding = nullptr;
+    if (accepts(offered, "zstd") && zstdCompress(res.body, packed))
+        coding = "zstd";
+    else if (accepts(offered, "gzip") && gzipCompress(res.body, packed))
+        coding = "gzip";
+    if (!coding || packed.size() >= res.body.size())
+        return;
+    res.body.swap(packed);
+    res.set_header("Content-Encoding", coding);
+    res.set_header("Vary", "Accept-Encoding");
+}
+
 } // namespace
 
 struct HttpServer::Impl
 {
-    Impl(ServerCore &c, const HttpLimits &l) : core(c), limits(l), workers(std::max(1, l.workers)) {}
+    Impl(ServerCore &c, const HttpLimits &l)
+        : core(c), limits(l), workers(l.workers, size_t(-1)), loginWorkers(l.loginWorkers, 64)
+    {
+    }
 
     // Counts a new connection; false when the server or its address is full.
     bool admit(const std::string &address)
@@ -440,7 +596,8 @@ struct HttpServer::Impl
 
     ServerCore &core;
     HttpLimits limits;
-    std::counting_semaphore<4096> workers;
+    WorkerPool workers;      // every request but logins
+    WorkerPool loginWorkers; // logins: a password check each, on a few threads of their own
     std::mutex mutex;
     int open = 0;
     std::unordered_map<std::string, int> perAddress;
@@ -575,24 +732,20 @@ void HttpServer::Impl::handle(const httplib::Request &req, httplib::Response &re
     request.peer = QByteArray::fromStdString(req.remote_addr);
     std::string().swap(body);
     CoreResponse response;
-    if (req.method == "POST" && req.path == "/session") {
-        // Logins wait on the core's own small pool for password checks, not on a
-        // worker, so a login flood leaves the workers to logged-in users.
-        response = core.handle(request);
-    } else {
-        workers.acquire();
-        struct Release
-        {
-            std::counting_semaphore<4096> &s;
-            ~Release() { s.release(); }
-        } release{workers};
-        response = core.handle(request);
+    // Logins wait for threads of their own, so a login flood leaves the
+    // workers to logged-in users; a login that finds a long queue is told
+    // to come back.
+    const bool login = req.method == "POST" && req.path == "/session";
+    if (!(login ? loginWorkers : workers).run([&] { response = core.handle(request); })) {
+        response = CoreResponse{429, "{\"error\":\"Tentativas de entrada demais. Aguarde 1 s e tente novamente.\"}",
+                                "application/json", 1};
     }
     res.status = response.status;
     if (response.retryAfterSec > 0)
         res.set_header("Retry-After", std::to_string(response.retryAfterSec));
     if (!response.body.isEmpty())
         res.set_content(response.body.constData(), size_t(response.body.size()), response.contentType.toStdString());
+    compressReply(req, res);
 }
 
 HttpServer::HttpServer(ServerCore &core, const HttpLimits &limits) : d(std::make_unique<Impl>(core, limits))

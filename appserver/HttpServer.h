@@ -11,7 +11,8 @@ class ServerCore;
 // thread, never a worker (docs/operations.md says why).
 struct HttpLimits
 {
-    int workers = 16;                  // requests handled by the core at once
+    int workers = 16;                  // threads running the core (each with its database connection)
+    int loginWorkers = 1;              // threads for logins (a password check each)
     int maxConnections = 2048;         // open connections in all
     int maxPerAddress = 128;           // open connections from one client address
     int backlog = 1024;                // listen queue

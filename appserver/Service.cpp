@@ -2,6 +2,7 @@
 
 #include "Contract.h"
 #include "Database.h"
+#include "DateTimeText.h"
 #include "RpcError.h"
 
 #include <QDateTime>
@@ -15,7 +16,6 @@
 namespace {
 
 const QString kActivities = QStringLiteral("cdsConcAtivProj");
-const QString kBookingText = QStringLiteral("dd/MM/yyyy HH:mm:ss");
 constexpr int kMaxListValues = 1000;
 
 // Column widths of the keys, as stored; an argument wider than its column
@@ -246,20 +246,14 @@ QString Service::hoursText(qint64 seconds, int maxLength)
     return text;
 }
 
-static QDateTime parseBookingText(const QString &text)
-{
-    QDateTime dt = QDateTime::fromString(text, kBookingText);
-    if (dt.isValid())
-        dt.setTimeSpec(Qt::UTC); // a wall-clock difference, free of daylight-saving jumps
-    return dt;
-}
-
 qint64 Service::bookingSeconds(const QString &start, const QString &end)
 {
-    const QDateTime s = parseBookingText(start), e = parseBookingText(end);
-    if (!s.isValid() || !e.isValid() || e < s)
+    // A wall-clock difference, free of daylight-saving jumps; read once per
+    // booking, so without QDateTime (which consults the time-zone file each time).
+    const std::optional<qint64> s = DateTimeText::screenSeconds(start), e = DateTimeText::screenSeconds(end);
+    if (!s || !e || *e < *s)
         return 0;
-    return s.secsTo(e);
+    return *e - *s;
 }
 
 bool Service::parsePercent(const QString &text, double *value)
@@ -492,8 +486,9 @@ QJsonValue Service::projectBookings(const QJsonArray &p)
                          " FROM APROPRIACAO P JOIN ATIVIDADE A ON A.CDFILIAL = P.CDFILIAL AND A.CDPROJETO = P.CDPROJETO"
                          " AND A.NRBASELINEPR = P.NRBASELINEPR AND A.CDVERCRONPRJ = P.CDVERCRONPRJ"
                          " AND A.CDSEQCRONPRJ = P.CDSEQCRONPRJ"
-                         " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
-                         " ORDER BY A.CDSEQCRONPRJ, A.NRBASELINEPR, A.CDVERCRONPRJ, P.NRSEQAPROCSA"));
+                         " WHERE P.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND P.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
+                         // The booking's own key columns (equal to the activity's): read in index order.
+                         " ORDER BY P.CDSEQCRONPRJ, P.NRBASELINEPR, P.CDVERCRONPRJ, P.NRSEQAPROCSA"));
     q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
     while (q.next())
         packet.add(QJsonArray{textOrNull(q.value(0)), textOrNull(q.value(1)), numberOrNull(q.value(2)),

@@ -52,7 +52,7 @@ void usage()
                "                       [--max-connections N] [--max-per-address N] [--backlog N]\n"
                "                       [--head-timeout SEC] [--min-rate BYTES_PER_SEC] [--idle-timeout SEC]\n"
                "                       [--max-requests-per-connection N] [--login-threads N]\n"
-               "The database password may come from VOR_DATABASE_PASSWORD instead of the URL.\n",
+               "PostgreSQL's password may come from PGPASSWORD or ~/.pgpass instead of the URL.\n",
                stderr);
 }
 
@@ -137,7 +137,7 @@ int main(int argc, char *argv[])
                 {"--min-rate", &limits.minBytesPerSec, 1, 1 << 30},
                 {"--idle-timeout", &limits.idleTimeoutSec, 1, 3600},
                 {"--max-requests-per-connection", &limits.maxRequestsPerConnection, 1, 1000000},
-                {"--login-threads", &coreLimits.hashingSlots, 1, 256},
+                {"--login-threads", &limits.loginWorkers, 1, 256},
             };
             if (!value(&text))
                 return 2;
@@ -179,8 +179,6 @@ int main(int argc, char *argv[])
         fail(error);
         return 2;
     }
-    if (config->password.isEmpty())
-        config->password = qEnvironmentVariable("VOR_DATABASE_PASSWORD");
     if (limits.tlsCert.isEmpty() != limits.tlsKey.isEmpty()) {
         fail(QStringLiteral("--tls-cert and --tls-key go together"));
         return 2;
@@ -209,6 +207,7 @@ int main(int argc, char *argv[])
 
     SessionStore sessions;
     sessions.setLimits(qint64(idleHours * 3600000.0), qint64(lifetimeHours * 3600000.0));
+    coreLimits.hashingSlots = limits.loginWorkers;
     ServerCore core(db, sessions, {}, {}, {}, coreLimits);
     HttpServer http(core, limits);
     if (!http.isValid()) {

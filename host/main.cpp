@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Guard.h"
 #include "HostOptions.h"
+#include "HttpTransport.h"
 #include "LoginDialog.h"
 #include "MainWindow.h"
 #include "NumberFormat.h"
@@ -57,20 +58,29 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // Read once; programs this one starts need not see it.
+    qunsetenv("VOR_PASSWORD");
+
     // Server: the one given (and remembered), else the last one used.
     QSettings settings;
     if (options.serverGiven) {
-        settings.setValue(kServerKey, QStringLiteral("%1:%2").arg(options.serverHost).arg(options.serverPort));
+        settings.setValue(kServerKey, serverAddressText(options.serverHost, options.serverPort, options.serverTls));
     } else {
         QString host = QStringLiteral("127.0.0.1");
         int port = 8470;
-        parseServerAddress(settings.value(kServerKey).toString(), &host, &port);
+        bool tls = false;
+        parseServerAddress(settings.value(kServerKey).toString(), &host, &port, &tls);
         options.serverHost = host;
         options.serverPort = port;
+        options.serverTls = tls;
+    }
+    if (!VorHttp::setSecureTransport(options.serverTls, options.caFile, &error)) {
+        printErr(error);
+        return 2;
     }
     setWebURL(options.serverHost);
     setWebPort(options.serverPort);
-    const QString serverText = QStringLiteral("%1:%2").arg(options.serverHost).arg(options.serverPort);
+    const QString serverText = serverAddressText(options.serverHost, options.serverPort, options.serverTls);
 
     Workstation::setLocale(options.locale.isEmpty() ? QLocale::system() : QLocale(options.locale));
 

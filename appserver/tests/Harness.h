@@ -1,6 +1,8 @@
 #pragma once
 
-// A server core over a fresh SQLite file, driven as bytes in, bytes out.
+// A server core over a fresh database, driven as bytes in, bytes out: a
+// SQLite file, or with VOR_TEST_BACKEND=postgresql a schema of its own in the
+// PostgreSQL database named by VOR_TEST_POSTGRESQL (./vor test starts one).
 #include "Contract.h"
 #include "Database.h"
 #include "Fixture.h"
@@ -12,7 +14,59 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QSqlError>
+#include <QUuid>
 #include <memory>
+
+// In initTestCase: the PostgreSQL run of a suite is skipped where no server was given.
+#define VOR_REQUIRE_TEST_BACKEND()                                                                                     \
+    do {                                                                                                               \
+        if (TestBackend::postgres() && TestBackend::postgresUrl().isEmpty())                                           \
+            QSKIP("VOR_TEST_POSTGRESQL is not set (./vor test starts a private PostgreSQL)");                          \
+    } while (false)
+
+// The database the suites run against, and fresh schemas inside it.
+namespace TestBackend {
+inline bool postgres()
+{
+    return qEnvironmentVariable("VOR_TEST_BACKEND") == QLatin1String("postgresql");
+}
+inline QString postgresUrl()
+{
+    return qEnvironmentVariable("VOR_TEST_POSTGRESQL");
+}
+// DDL cannot be prepared: run as is; a failure fails the test.
+inline void administer(const QString &statement)
+{
+    QString error;
+    const auto config = DatabaseConfig::parse(postgresUrl(), &error);
+    if (!config)
+        QFAIL(qPrintable(error));
+    Database admin(*config);
+    QSqlQuery q(admin.connection());
+    if (!q.exec(statement))
+        QFAIL(qPrintable(statement + QStringLiteral(": ") + q.lastError().text()));
+}
+// A new, empty schema; its name.
+inline QString createSchema()
+{
+    const QString name = QStringLiteral("t") + QUuid::createUuid().toString(QUuid::Id128);
+    administer(QStringLiteral("CREATE SCHEMA %1").arg(name));
+    return name;
+}
+inline void dropSchema(const QString &name)
+{
+    administer(QStringLiteral("DROP SCHEMA %1 CASCADE").arg(name));
+}
+// "--database" text for a server over a fresh database.
+inline QString databaseSpec(const QString &sqlitePath, QString *schema)
+{
+    if (!postgres())
+        return QStringLiteral("sqlite:") + sqlitePath;
+    *schema = createSchema();
+    return postgresUrl() + QStringLiteral("?schema=") + *schema;
+}
+} // namespace TestBackend
 
 class Harness
 {
@@ -22,16 +76,36 @@ public:
     explicit Harness(const QByteArray &fixture = Fixture::demoJson())
     {
         DatabaseConfig config;
-        config.driver = QStringLiteral("QSQLITE");
-        config.name = dir.filePath(QStringLiteral("t.sqlite"));
+        if (TestBackend::postgres()) {
+            QString error;
+            config = *DatabaseConfig::parse(TestBackend::postgresUrl(), &error);
+            config.schema = schema = TestBackend::createSchema();
+        } else {
+            config.driver = QStringLiteral("QSQLITE");
+            config.name = dir.filePath(QStringLiteral("t.sqlite"));
+        }
         db = std::make_unique<Database>(config);
         db->createSchema();
         if (!fixture.isEmpty())
             Fixture::import(*db, fixture, kFastHash);
         core = std::make_unique<ServerCore>(
-            *db, sessions, [this](const QByteArray &line) { log << line; },
+            *db, sessions,
+            [this](const QByteArray &line) {
+                QMutexLocker lock(&logMutex); // calls may come from several threads
+                log << line;
+            },
             [this] { return serviceNow; }, [this] { return nowMs; });
     }
+
+    ~Harness()
+    {
+        core.reset();
+        db.reset();
+        if (!schema.isEmpty())
+            TestBackend::dropSchema(schema);
+    }
+    Harness(const Harness &) = delete;
+    Harness &operator=(const Harness &) = delete;
 
     CoreResponse request(const QByteArray &method, const QByteArray &path, const QByteArray &body,
                          const QByteArray &token = {})
@@ -83,6 +157,14 @@ public:
         return QJsonValue(QJsonValue::Undefined);
     }
 
+    // A statement run as is (DDL cannot be prepared everywhere).
+    void execute(const QString &sql)
+    {
+        QSqlQuery q(db->connection());
+        if (!q.exec(sql))
+            QFAIL(qPrintable(sql + QStringLiteral(": ") + q.lastError().text()));
+    }
+
     qint64 scalar(const QString &sql)
     {
         Sql q(db->connection(), sql);
@@ -91,10 +173,12 @@ public:
     }
 
     QTemporaryDir dir;
+    QString schema; // PostgreSQL only
     std::unique_ptr<Database> db;
     qint64 nowMs = 1'000'000'000;
     SessionStore sessions{[this] { return nowMs; }};
     QDateTime serviceNow{QDate(2026, 5, 4), QTime(10, 30, 0)};
+    QMutex logMutex;
     QList<QByteArray> log;
     std::unique_ptr<ServerCore> core;
 };

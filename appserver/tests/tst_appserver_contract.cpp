@@ -6,6 +6,7 @@ class TestContract : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { VOR_REQUIRE_TEST_BACKEND(); }
     void datasets_data();
     void datasets();
     void methods();

@@ -51,6 +51,7 @@ class TestFixture : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { VOR_REQUIRE_TEST_BACKEND(); }
     void accepted();
     void refused_data();
     void refused();

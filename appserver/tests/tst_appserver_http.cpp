@@ -1,5 +1,6 @@
 // The real program over HTTP on 127.0.0.1: ready line, login, a call, gzip,
 // 401, 413, a refused import, and a graceful stop with a request in flight.
+#include "Harness.h"
 #include "HttpClient.h"
 
 #include <QJsonArray>
@@ -83,6 +84,7 @@ private:
     static QJsonObject object(const HttpResult &r) { return QJsonDocument::fromJson(r.body).object(); }
 
     QTemporaryDir m_dir;
+    QString m_schema; // PostgreSQL only
     QProcess m_server;
     QByteArray m_stderr;
     int m_port = 0;
@@ -91,7 +93,8 @@ private:
 void TestHttp::initTestCase()
 {
     connect(&m_server, &QProcess::readyReadStandardError, this, [this] { m_stderr += m_server.readAllStandardError(); });
-    m_server.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("http.sqlite"), "--demo", "--listen",
+    VOR_REQUIRE_TEST_BACKEND();
+    m_server.start(VOR_SERVER_BIN, {"--database", TestBackend::databaseSpec(m_dir.filePath("http.sqlite"), &m_schema), "--demo", "--listen",
                                     "127.0.0.1:0", "--threads", "4", "--head-timeout", "2", "--max-per-address", "40"});
     QVERIFY(m_server.waitForStarted());
     QByteArray line;
@@ -368,6 +371,8 @@ void TestHttp::cleanupTestCase()
         m_server.terminate();
         m_server.waitForFinished(10000);
     }
+    if (!m_schema.isEmpty())
+        TestBackend::dropSchema(m_schema);
 }
 
 QTEST_GUILESS_MAIN(TestHttp)

@@ -7,7 +7,7 @@ class TestRpc : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { m_h = std::make_unique<Harness>(); m_token = m_h->login("ANA", "ana123"); QVERIFY(!m_token.isEmpty()); }
+    void initTestCase() { VOR_REQUIRE_TEST_BACKEND(); m_h = std::make_unique<Harness>(); m_token = m_h->login("ANA", "ana123"); QVERIFY(!m_token.isEmpty()); }
     void badRequests_data();
     void badRequests();
     void notificationsAndBatches();

@@ -1,6 +1,9 @@
 // What the methods return and record: the activity list, the summary,
 // approval and percentage rules with their refusals, the filters.
 #include "Harness.h"
+
+#include <atomic>
+#include <thread>
 #include "Service.h"
 
 namespace {
@@ -53,6 +56,7 @@ class TestRules : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { VOR_REQUIRE_TEST_BACKEND(); }
     void helpers();
     void activityList();
     void bookingsAndLookups();
@@ -67,6 +71,7 @@ private Q_SLOTS:
     void filters();
     void filterListsWithQuotes();
     void databaseFailuresWriteNothing();
+    void concurrentPercentChangesAuditedInOrder();
 };
 
 void TestRules::helpers()
@@ -409,7 +414,7 @@ void TestRules::databaseFailuresWriteNothing()
     const QJsonObject list = Harness::payload(h.call(ana, "getConcAtivPro", {"0001", "0000000001"})).toObject();
     // The audit row is the last statement of each write: losing its table
     // makes every write fail at its very end.
-    Sql(h.db->connection(), "DROP TABLE AUDITORIA").exec();
+    h.execute("DROP TABLE AUDITORIA");
 
     QJsonObject r = h.call(ana, "SetAtualizaConcCSA", {"0001", "0000000001", "001", "001", "00006", "99"});
     QCOMPARE(Harness::errorCode(r), -32010);
@@ -426,9 +431,51 @@ void TestRules::databaseFailuresWriteNothing()
         logged = logged || line.contains("databaseError");
     QVERIFY(logged);
 
-    Sql(h.db->connection(), "DROP TABLE APROPRIACAO").exec();
+    h.execute("DROP TABLE APROPRIACAO");
     QCOMPARE(Harness::errorCode(h.call(ana, "getCSAAux", {"0001", "0000000001"})), -32010);
     QCOMPARE(Harness::rows(h.call(ana, "getProjeto", {"0001", "", "T"})).size(), 2); // still serving
+}
+
+void TestRules::concurrentPercentChangesAuditedInOrder()
+{
+    // Two users change the same percentage at once, many times: every audit
+    // row must name as its previous value the value its change replaced, so
+    // the rows chain from the first value to the last without a gap or repeat.
+    Harness h;
+    const QByteArray ana = h.login("ANA", "ana123");
+    const QString where = "CDFILIAL = '0001' AND CDPROJETO = '0000000001' AND CDSEQCRONPRJ = '00004'";
+    const qint64 initial = h.scalar("SELECT CAST(VRPERCCONCL * 10 AS INTEGER) FROM ATIVIDADE WHERE " + where);
+    constexpr int perThread = 40;
+    std::atomic<int> good{0};
+    auto run = [&](int first) {
+        for (int i = 0; i < perThread; ++i) {
+            const QString value = QString::number(first + 2 * i); // 1, 3, 5... or 2, 4, 6...: all distinct
+            const QJsonObject r = h.call(ana, "SetAtualizaConcCSA", {"0001", "0000000001", "001", "001", "00004", value});
+            if (r.contains("result"))
+                ++good;
+        }
+    };
+    std::thread a(run, 1), b(run, 2);
+    a.join();
+    b.join();
+    QCOMPARE(good.load(), 2 * perThread);
+
+    QList<qint64> previous, next;
+    Sql q(h.db->connection(), "SELECT CAST(VRANTERIOR * 10 AS INTEGER), CAST(VRNOVO * 10 AS INTEGER) FROM AUDITORIA"
+                              " WHERE DSEVENTO = 'PERCENTUAL'");
+    q.exec();
+    while (q.next()) {
+        previous << q.value(0).toLongLong();
+        next << q.value(1).toLongLong();
+    }
+    QCOMPARE(previous.size(), 2 * perThread);
+    const qint64 last = h.scalar("SELECT CAST(VRPERCCONCL * 10 AS INTEGER) FROM ATIVIDADE WHERE " + where);
+    QList<qint64> expected = next;
+    expected.removeOne(last);
+    expected << initial;
+    std::sort(previous.begin(), previous.end());
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(previous, expected);
 }
 
 QTEST_GUILESS_MAIN(TestRules)

@@ -4,13 +4,30 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QFile>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QStringList>
 #include <QTimer>
 
 namespace VorHttp {
 
 namespace {
 bool g_running = false;
+
+struct Security
+{
+    bool on = false;
+    QList<QSslCertificate> caCertificates; // empty: the system's store
+};
+
+Security &security()
+{
+    static Security s;
+    return s;
+}
 
 struct RunningFlag
 {
@@ -20,9 +37,37 @@ struct RunningFlag
 
 QString endpoint(const QUrl &url)
 {
-    return QStringLiteral("%1:%2").arg(url.host()).arg(url.port(80));
+    return QStringLiteral("%1:%2").arg(url.host()).arg(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
 }
 } // namespace
+
+bool setSecureTransport(bool on, const QString &caFile, QString *errorText)
+{
+    Security &s = security();
+    s.on = on;
+    s.caCertificates.clear();
+    if (!on || caFile.isEmpty())
+        return true;
+    QFile f(caFile);
+    if (f.open(QIODevice::ReadOnly))
+        s.caCertificates = QSslCertificate::fromData(f.readAll(), QSsl::Pem);
+    if (s.caCertificates.isEmpty()) {
+        if (errorText)
+            *errorText = QStringLiteral("O arquivo %1 não contém nenhum certificado de autoridade (PEM).").arg(caFile);
+        return false;
+    }
+    return true;
+}
+
+bool secureTransport()
+{
+    return security().on;
+}
+
+QString transportScheme()
+{
+    return security().on ? QStringLiteral("https") : QStringLiteral("http");
+}
 
 bool exchangeRunning()
 {
@@ -59,7 +104,20 @@ Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QU
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
 
+    if (url.scheme() == QLatin1String("https")) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        if (!security().caCertificates.isEmpty())
+            tls.setCaCertificates(security().caCertificates);
+        request.setSslConfiguration(tls);
+    }
+
     QPointer<QNetworkReply> reply = manager.sendCustomRequest(request, verb, jsonBody);
+    QStringList tlsErrors;
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply, [&tlsErrors](const QList<QSslError> &errors) {
+        for (const QSslError &e : errors)
+            tlsErrors << e.errorString();
+    });
 
     bool timedOut = false;
     if (!reply->isFinished()) {
@@ -95,6 +153,13 @@ Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QU
         result.body = reply->readAll();
     } else {
         switch (reply->error()) {
+        case QNetworkReply::SslHandshakeFailedError:
+            result.outcome = Result::Outcome::ConnectionFailed;
+            result.errorText = QStringLiteral("O certificado do servidor de aplicação em %1 não é confiável (%2). "
+                                              "Confira o endereço ou informe a autoridade certificadora com --ca-file.")
+                                   .arg(endpoint(url),
+                                        tlsErrors.isEmpty() ? reply->errorString() : tlsErrors.join(QStringLiteral("; ")));
+            break;
         case QNetworkReply::ConnectionRefusedError:
         case QNetworkReply::HostNotFoundError:
         case QNetworkReply::RemoteHostClosedError:

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "vorremote_export.h"
+
 class QNetworkAccessManager;
 
 // One synchronous HTTP exchange, shared by the session login and the server
@@ -32,6 +34,15 @@ Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QU
 
 // True while an exchange is waiting for its answer.
 bool exchangeRunning();
+
+// Transport security for every exchange of the process. On: HTTPS, the
+// server's certificate checked against the system's store, or against the
+// certificates of caFile when one is given. False with a sentence when the
+// file holds no certificate.
+VORREMOTE_EXPORT bool setSecureTransport(bool on, const QString &caFile, QString *errorText);
+VORREMOTE_EXPORT bool secureTransport();
+// "https" or "http", for the addresses of the server.
+VORREMOTE_EXPORT QString transportScheme();
 
 // "0,5 segundo", "30 segundos".
 QString secondsText(int milliseconds);

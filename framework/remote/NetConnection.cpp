@@ -114,7 +114,7 @@ QJsonValue TAppServer::callOnce(const QString &method, const QList<RemoteArg> &a
         c.m_manager->setProxy(QNetworkProxy::NoProxy);
     }
     QUrl url;
-    url.setScheme(QStringLiteral("http"));
+    url.setScheme(VorHttp::transportScheme());
     url.setHost(c.m_openHost);
     url.setPort(c.m_openPort);
     url.setPath(QLatin1Char('/') + c.m_openServerName);

@@ -29,7 +29,7 @@ ServiceState &state()
 QUrl sessionUrl(const QString &host, int port)
 {
     QUrl url;
-    url.setScheme(QStringLiteral("http"));
+    url.setScheme(VorHttp::transportScheme());
     url.setHost(host);
     url.setPort(port);
     url.setPath(QStringLiteral("/session"));

@@ -302,6 +302,71 @@ private Q_SLOTS:
         QVERIFY(error.contains("nowhere"));
     }
 
+    void passwordOffTheCommandLine()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("senha");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("s3gr3do\nignored\n");
+        f.close();
+        QString error;
+
+        // A file others may read is refused, naming the fix.
+        QVERIFY(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+        HostOptions open;
+        QVERIFY(!open.parse({"vorhost", "--operator", "ANA", "--password-file", file}, &error));
+        QVERIFY2(error.contains("chmod 600"), qPrintable(error));
+
+        QVERIFY(f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        HostOptions fromFile;
+        QVERIFY2(fromFile.parse({"vorhost", "--operator", "ANA", "--password-file", file}, &error), qPrintable(error));
+        QCOMPARE(fromFile.password, QString("s3gr3do"));
+
+        HostOptions missing;
+        QVERIFY(!missing.parse({"vorhost", "--operator", "ANA", "--password-file", dir.filePath("none")}, &error));
+        HostOptions noOperator;
+        QVERIFY(!noOperator.parse({"vorhost", "--password-file", file}, &error));
+        QVERIFY(error.contains("--operator"));
+
+        // The environment, when nothing else gives the password.
+        qputenv("VOR_PASSWORD", "doambiente");
+        HostOptions fromEnvironment;
+        QVERIFY(fromEnvironment.parse({"vorhost", "--operator", "ANA"}, &error));
+        QCOMPARE(fromEnvironment.password, QString("doambiente"));
+        HostOptions fileFirst;
+        QVERIFY(fileFirst.parse({"vorhost", "--operator", "ANA", "--password-file", file}, &error));
+        QCOMPARE(fileFirst.password, QString("s3gr3do"));
+        HostOptions dialog;
+        QVERIFY(dialog.parse({"vorhost"}, &error));
+        QVERIFY(dialog.password.isEmpty());
+        qunsetenv("VOR_PASSWORD");
+    }
+
+    void secureServerAddress()
+    {
+        QString host;
+        int port = 0;
+        bool tls = false;
+        QVERIFY(parseServerAddress("https://srv.example:8443", &host, &port, &tls));
+        QCOMPARE(host, QString("srv.example"));
+        QCOMPARE(port, 8443);
+        QVERIFY(tls);
+        QVERIFY(parseServerAddress("http://10.0.0.5:8470/", &host, &port, &tls));
+        QVERIFY(!tls);
+        QCOMPARE(serverAddressText("srv.example", 8443, true), QString("https://srv.example:8443"));
+        QCOMPARE(serverAddressText("::1", 8470, false), QString("[::1]:8470"));
+        QVERIFY(parseServerAddress(serverAddressText("::1", 8470, true), &host, &port, &tls));
+        QCOMPARE(host, QString("::1"));
+        QVERIFY(tls);
+
+        HostOptions options;
+        QString error;
+        QVERIFY(options.parse({"vorhost", "--server", "https://127.0.0.1:9443", "--ca-file", "/tmp/ca.pem"}, &error));
+        QVERIFY(options.serverTls);
+        QCOMPARE(options.caFile, QString("/tmp/ca.pem"));
+    }
+
 private:
     QStringList m_shown;
 };
