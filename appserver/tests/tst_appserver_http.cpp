@@ -2,6 +2,9 @@
 // 401, 413, a refused import, and a graceful stop with a request in flight.
 #include "Harness.h"
 #include "HttpClient.h"
+#include "TestCertificate.h"
+
+#include <httplib.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -72,6 +75,7 @@ private Q_SLOTS:
     void badContentLength();
     void slowClientsDoNotHoldOthers();
     void loginFloodGets429();
+    void https();
     void gracefulStop(); // last: stops the server
     void cleanupTestCase();
 
@@ -331,6 +335,54 @@ void TestHttp::loginFloodGets429()
     QCOMPARE(statusOf(refused), 429);
     QVERIFY(refused.contains("Retry-After: "));
     QVERIFY(!login().isEmpty()); // another address and operator are not held back
+}
+
+void TestHttp::https()
+{
+    const QString cert = m_dir.filePath("cert.pem"), key = m_dir.filePath("key.pem");
+    QVERIFY(makeTestCertificate(cert, key));
+    QProcess server;
+    QByteArray err;
+    connect(&server, &QProcess::readyReadStandardError, this, [&] { err += server.readAllStandardError(); });
+    server.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("tls.sqlite"), "--demo", "--listen",
+                                  "127.0.0.1:0", "--tls-cert", cert, "--tls-key", key});
+    QByteArray line;
+    while (!line.endsWith('\n')) {
+        QVERIFY2(server.waitForReadyRead(30000), err.constData());
+        line += server.readAllStandardOutput();
+    }
+    const int port = QRegularExpression(":(\\d+)\n$").match(QString::fromUtf8(line)).captured(1).toInt();
+    QVERIFY(port > 0);
+    const std::string body = R"({"operator":"ANA","password":"ana123"})";
+
+    httplib::SSLClient trusting("127.0.0.1", port);
+    trusting.set_ca_cert_path(cert.toStdString().c_str());
+    trusting.enable_server_certificate_verification(true);
+    const auto ok = trusting.Post("/session", body, "application/json");
+    QVERIFY(ok);
+    QCOMPARE(ok->status, 200);
+    QVERIFY(ok->body.find("\"token\"") != std::string::npos);
+
+    // Checked against the system's authorities, the test's own certificate is refused.
+    httplib::SSLClient strict("127.0.0.1", port);
+    strict.enable_server_certificate_verification(true);
+    const auto refused = strict.Post("/session", body, "application/json");
+    QVERIFY(!refused);
+    QCOMPARE(refused.error(), httplib::Error::SSLServerVerification);
+
+    // Plain HTTP on the TLS port gets no answer.
+    QVERIFY(!httpRequest(port, "POST", "/session", QByteArray::fromStdString(body), {}, false, 5).ok);
+
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
+
+    // A key that does not load stops the server at once, with the reason.
+    QProcess bad;
+    bad.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("tls.sqlite"), "--listen", "127.0.0.1:0",
+                               "--tls-cert", cert, "--tls-key", m_dir.filePath("none.pem")});
+    QVERIFY(bad.waitForFinished(30000));
+    QCOMPARE(bad.exitCode(), 1);
+    QVERIFY(bad.readAllStandardError().contains("TLS"));
 }
 
 void TestHttp::gracefulStop()

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "TestCertificate.h"
+
 class tst_Vorhost : public QObject
 {
     Q_OBJECT
@@ -91,6 +93,54 @@ private Q_SLOTS:
         QVERIFY(host.waitForFinished(60000));
         QCOMPARE(host.exitCode(), 1);
         QVERIFY(QString::fromUtf8(host.readAllStandardError()).contains("Operador ou senha inválidos."));
+    }
+
+    // Over HTTPS with a certificate made here, the password from the
+    // environment: trusted through --ca-file it logs in; without it the
+    // login stops with the reason.
+    void httpsWithTheServersAuthority()
+    {
+        const QString cert = m_dir.filePath("cert.pem"), key = m_dir.filePath("key.pem");
+        QVERIFY(makeTestCertificate(cert, key));
+        QProcess server;
+        server.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("tls.sqlite"), "--demo", "--listen",
+                                      "127.0.0.1:0", "--tls-cert", cert, "--tls-key", key});
+        QVERIFY(server.waitForStarted(10000));
+        QString address;
+        QByteArray out;
+        QElapsedTimer clock;
+        clock.start();
+        while (address.isEmpty() && clock.elapsed() < 20000 && server.state() == QProcess::Running) {
+            server.waitForReadyRead(500);
+            out += server.readAllStandardOutput();
+            const auto match = QRegularExpression("listening on (\\S+)").match(QString::fromUtf8(out));
+            if (match.hasMatch())
+                address = match.captured(1);
+        }
+        QVERIFY2(!address.isEmpty(), out.constData());
+
+        QProcessEnvironment env = environment();
+        env.insert("VOR_PASSWORD", "ana123");
+        const QString shot = m_dir.filePath("tls.png");
+        QProcess trusting;
+        trusting.setProcessEnvironment(env);
+        trusting.start(VORHOST_BIN, {"--server", "https://" + address, "--ca-file", cert, "--operator", "ANA",
+                                     "--local-db", m_dir.filePath("local.sqlite"), "--screenshot", shot});
+        QVERIFY(trusting.waitForFinished(60000));
+        QVERIFY2(trusting.exitCode() == 0, trusting.readAllStandardError().constData());
+        QVERIFY(QString::fromUtf8(trusting.readAllStandardOutput()).contains("screenshot: " + shot));
+
+        QProcess strict;
+        strict.setProcessEnvironment(env);
+        strict.start(VORHOST_BIN, {"--server", "https://" + address, "--operator", "ANA", "--local-db",
+                                   m_dir.filePath("local.sqlite")});
+        QVERIFY(strict.waitForFinished(60000));
+        QCOMPARE(strict.exitCode(), 1);
+        const QString err = QString::fromUtf8(strict.readAllStandardError());
+        QVERIFY2(err.contains("não é confiável") && err.contains("--ca-file"), qPrintable(err));
+
+        server.terminate();
+        QVERIFY(server.waitForFinished(10000));
     }
 
 private:
