@@ -26,6 +26,18 @@ CoreResponse jsonResponse(int status, const QJsonObject &o)
     return r;
 }
 
+// Puts a payload written as JSON text in place of the reply's "payload":null.
+// Inside a JSON text every quote of a string is escaped, so the first
+// unescaped "payload":null is the reply's own key.
+CoreResponse withRawPayload(CoreResponse r, const QByteArray &raw)
+{
+    static const QByteArray key = QByteArrayLiteral("\"payload\":null");
+    const qsizetype at = raw.isEmpty() ? -1 : r.body.indexOf(key);
+    if (at >= 0)
+        r.body.replace(at + key.size() - 4, 4, raw);
+    return r;
+}
+
 CoreResponse httpError(int status, const QString &message)
 {
     return jsonResponse(status, QJsonObject{{QStringLiteral("error"), message}});
@@ -328,13 +340,15 @@ CoreResponse ServerCore::rpc(const CoreRequest &request)
         r.body = QJsonDocument(replies).toJson(QJsonDocument::Compact);
         return r;
     }
-    const QJsonObject reply = call(doc.object(), op);
+    QByteArray raw;
+    const QJsonObject reply = call(doc.object(), op, &raw);
     if (reply.isEmpty())
         return CoreResponse{204, {}, {}};
-    return jsonResponse(200, reply);
+    return withRawPayload(jsonResponse(200, reply), raw);
 }
 
-QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional<QString> &operatorCode)
+QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional<QString> &operatorCode,
+                             QByteArray *rawPayload)
 {
     QElapsedTimer timer;
     timer.start();
@@ -388,7 +402,16 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
                                                            .arg(method->argNames[i], method->name));
         }
         const MethodResult result = m_service.call(*method, args, *operatorCode);
-        QJsonObject envelope{{QStringLiteral("payload"), result.payload}};
+        QJsonValue payload = result.payload;
+        if (!result.rawPayload.isEmpty()) {
+            if (rawPayload) {
+                *rawPayload = result.rawPayload;
+                payload = QJsonValue();
+            } else {
+                payload = QJsonDocument::fromJson(result.rawPayload).object();
+            }
+        }
+        QJsonObject envelope{{QStringLiteral("payload"), payload}};
         if (result.hasByref)
             envelope.insert(QStringLiteral("byref"), result.byref);
         reply = QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},

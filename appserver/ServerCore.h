@@ -66,7 +66,10 @@ private:
     CoreResponse logout(const CoreRequest &request);
     CoreResponse rpc(const CoreRequest &request);
     // One JSON-RPC call; an empty object for a notification.
-    QJsonObject call(const QJsonValue &request, const std::optional<QString> &operatorCode);
+    // With rawPayload, a payload the method wrote as JSON text is left there and
+    // the reply holds null in its place (see withRawPayload); without, it is parsed in.
+    QJsonObject call(const QJsonValue &request, const std::optional<QString> &operatorCode,
+                     QByteArray *rawPayload = nullptr);
     // `params` already bounded (paramsForLog or the server's own small object).
     void log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
              const QJsonValue &outcome);

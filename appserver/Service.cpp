@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
@@ -43,14 +44,19 @@ public:
     }
     QJsonObject json() const
     {
+        return QJsonObject{{QStringLiteral("fields"), fieldsJson(m_fields)}, {QStringLiteral("rows"), m_rows}};
+    }
+
+    static QJsonArray fieldsJson(const QList<ContractField> &list)
+    {
         QJsonArray fields;
-        for (const ContractField &f : m_fields) {
+        for (const ContractField &f : list) {
             QJsonObject o{{QStringLiteral("name"), f.name}, {QStringLiteral("type"), f.type}};
             if (f.size > 0)
                 o.insert(QStringLiteral("size"), f.size);
             fields.append(o);
         }
-        return QJsonObject{{QStringLiteral("fields"), fields}, {QStringLiteral("rows"), m_rows}};
+        return fields;
     }
 
 private:
@@ -58,14 +64,101 @@ private:
     QJsonArray m_rows;
 };
 
+// The same packet written straight as JSON text, for the reads that can
+// answer tens of thousands of rows: no QJsonValue per value, no second pass
+// to serialise. The bytes are those QJsonDocument writes for PacketWriter's
+// packet (keys in order, strings escaped alike, numbers in the shortest form).
+class RawPacketWriter
+{
+public:
+    explicit RawPacketWriter(const QString &dataset) : m_columns(int(contractFields(dataset).size()))
+    {
+        m_out.reserve(4096);
+        m_out += "{\"fields\":";
+        m_out += QJsonDocument(PacketWriter::fieldsJson(contractFields(dataset))).toJson(QJsonDocument::Compact);
+        m_out += ",\"rows\":[";
+    }
+
+    void beginRow()
+    {
+        Q_ASSERT(m_column == m_columns || m_rows == 0);
+        m_out += m_rows++ ? ",[" : "[";
+        m_column = 0;
+    }
+    void endRow()
+    {
+        Q_ASSERT(m_column == m_columns);
+        m_out += ']';
+    }
+    void text(const QVariant &v) { v.isNull() ? null() : text(v.toString()); }
+    void number(const QVariant &v) { v.isNull() ? null() : number(v.toDouble()); }
+    void text(const QString &s)
+    {
+        separate();
+        m_out += '"';
+        const QByteArray utf8 = s.toUtf8();
+        for (const char c : utf8) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u >= 0x20 && c != '"' && c != '\\') {
+                m_out += c;
+                continue;
+            }
+            m_out += '\\';
+            switch (c) {
+            case '"': m_out += '"'; break;
+            case '\\': m_out += '\\'; break;
+            case '\b': m_out += 'b'; break;
+            case '\f': m_out += 'f'; break;
+            case '\n': m_out += 'n'; break;
+            case '\r': m_out += 'r'; break;
+            case '\t': m_out += 't'; break;
+            default:
+                m_out += "u00";
+                m_out += "0123456789abcdef"[u >> 4];
+                m_out += "0123456789abcdef"[u & 0xf];
+            }
+        }
+        m_out += '"';
+    }
+    void number(double d)
+    {
+        separate();
+        // QJsonValue keeps a whole number that fits 64 bits as an integer.
+        if (d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
+            m_out += QByteArray::number(qint64(d));
+        else if (qIsFinite(d))
+            m_out += QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
+        else
+            m_out += "null";
+    }
+    void null()
+    {
+        separate();
+        m_out += "null";
+    }
+
+    QByteArray finish()
+    {
+        m_out += "]}";
+        return std::move(m_out);
+    }
+
+private:
+    void separate()
+    {
+        if (m_column++)
+            m_out += ',';
+    }
+
+    QByteArray m_out;
+    int m_columns;
+    int m_column = 0;
+    qsizetype m_rows = 0;
+};
+
 QJsonValue textOrNull(const QVariant &v)
 {
     return v.isNull() ? QJsonValue() : QJsonValue(v.toString());
-}
-
-QJsonValue numberOrNull(const QVariant &v)
-{
-    return v.isNull() ? QJsonValue() : QJsonValue(v.toDouble());
 }
 
 QString arg(const QJsonArray &p, int i)
@@ -200,16 +293,16 @@ MethodResult Service::call(const MethodInfo &method, const QJsonArray &p, const 
     MethodResult r;
     const QString &n = method.name;
     if (n == QLatin1String("getConcAtivPro")) {
-        r.payload = activities(p, false);
+        r.rawPayload = activities(p, false);
     } else if (n == QLatin1String("getFiltroConcAtiv")) {
-        r.payload = activities(p, true);
+        r.rawPayload = activities(p, true);
         r.hasByref = true;
         for (int i = 2; i < 8; ++i)
             r.byref.append(p.at(i));
     } else if (n == QLatin1String("getApropriaCSA")) {
-        r.payload = bookings(p);
+        r.rawPayload = bookings(p);
     } else if (n == QLatin1String("getCSAAux")) {
-        r.payload = projectBookings(p);
+        r.rawPayload = projectBookings(p);
     } else if (n == QLatin1String("getPlanProj")) {
         r.payload = plan(p);
     } else if (n == QLatin1String("getProjeto")) {
@@ -314,9 +407,9 @@ bool Service::parseQuotedList(const QString &text, QStringList *values)
 
 // ---- reads ---------------------------------------------------------------
 
-QJsonValue Service::activities(const QJsonArray &p, bool filtered)
+QByteArray Service::activities(const QJsonArray &p, bool filtered)
 {
-    PacketWriter packet(kActivities);
+    RawPacketWriter packet(kActivities);
     const QString filial = arg(p, 0), projeto = arg(p, 1);
 
     QString extra;
@@ -367,13 +460,13 @@ QJsonValue Service::activities(const QJsonArray &p, bool filtered)
         if (!allItems) {
             items = keepFitting(itemValues, kItem);
             if (items.isEmpty())
-                return packet.json();
+                return packet.finish();
             extra += QStringLiteral(" AND A.CDITEMTRAB IN (%1)").arg(placeholders(QStringLiteral("IT"), items.size(), kItem));
         }
         if (!allOperators) {
             operatorsList = keepFitting(operatorValues, kOperador);
             if (operatorsList.isEmpty())
-                return packet.json();
+                return packet.finish();
             extra += QStringLiteral(" AND A.CDOPERRESP IN (%1)")
                          .arg(placeholders(QStringLiteral("OP"), operatorsList.size(), kOperador));
         }
@@ -384,7 +477,7 @@ QJsonValue Service::activities(const QJsonArray &p, bool filtered)
             extra += QStringLiteral(" AND A.DTHRAPROVATIVTA IS NULL");
     }
     if (!fits(filial, kFilial) || !fits(projeto, kProjeto))
-        return packet.json();
+        return packet.finish();
 
     QSqlDatabase db = m_db.connection();
 
@@ -420,41 +513,30 @@ QJsonValue Service::activities(const QJsonArray &p, bool filtered)
     while (q.next()) {
         const QString key = q.text(4) + QLatin1Char('\x1f') + q.text(5) + QLatin1Char('\x1f') + q.text(0);
         const bool approved = !q.value(17).isNull() && !q.text(17).isEmpty();
-        packet.add(QJsonArray{
-            QStringLiteral("N"),                         // IDCHECK
-            textOrNull(q.value(0)),                      // CDSEQCRONPRJ
-            textOrNull(q.value(1)),                      // DESCRICAO
-            textOrNull(q.value(2)),                      // CDFILIAL
-            textOrNull(q.value(3)),                      // CDPROJETO
-            textOrNull(q.value(4)),                      // NRBASELINEPR
-            textOrNull(q.value(5)),                      // CDVERCRONPRJ
-            textOrNull(q.value(6)),                      // CDOPERRESP
-            textOrNull(q.value(7)),                      // NMOPERADOR
-            textOrNull(q.value(8)),                      // NRTAREFA
-            textOrNull(q.value(9)),                      // NRPLATIVTARE
-            numberOrNull(q.value(10)),                   // QTTEMPLAITAR
-            textOrNull(q.value(11)),                     // DTINIITCRPRJ
-            textOrNull(q.value(12)),                     // DTFINITCRPRJ
-            textOrNull(q.value(13)),                     // DTINPATIVTAR
-            textOrNull(q.value(14)),                     // DTFIPATIVTAR
-            textOrNull(q.value(15)),                     // CDFILAPRIO
-            numberOrNull(q.value(16)),                   // VRPERCCONCL
-            textOrNull(q.value(17)),                     // DTHRAPROVATIVTA
-            textOrNull(q.value(18)),                     // DTINIULTATIV
-            hoursText(booked.value(key), 8),             // APROPRIA
-            approved ? QStringLiteral("A") : QStringLiteral("N"), // STAPROVACAO
-            textOrNull(q.value(19)),                     // SITUACAO
-        });
+        packet.beginRow();
+        packet.text(QStringLiteral("N"));        // IDCHECK
+        for (int i = 0; i <= 9; ++i)             // CDSEQCRONPRJ, DESCRICAO, CDFILIAL, CDPROJETO, NRBASELINEPR,
+            packet.text(q.value(i));             // CDVERCRONPRJ, CDOPERRESP, NMOPERADOR, NRTAREFA, NRPLATIVTARE
+        packet.number(q.value(10));              // QTTEMPLAITAR
+        for (int i = 11; i <= 15; ++i)           // DTINIITCRPRJ, DTFINITCRPRJ, DTINPATIVTAR, DTFIPATIVTAR,
+            packet.text(q.value(i));             // CDFILAPRIO
+        packet.number(q.value(16));              // VRPERCCONCL
+        packet.text(q.value(17));                // DTHRAPROVATIVTA
+        packet.text(q.value(18));                // DTINIULTATIV
+        packet.text(hoursText(booked.value(key), 8)); // APROPRIA
+        packet.text(approved ? QStringLiteral("A") : QStringLiteral("N")); // STAPROVACAO
+        packet.text(q.value(19));                // SITUACAO
+        packet.endRow();
     }
-    return packet.json();
+    return packet.finish();
 }
 
-QJsonValue Service::bookings(const QJsonArray &p)
+QByteArray Service::bookings(const QJsonArray &p)
 {
-    PacketWriter packet(QStringLiteral("cdsApropriaCSA"));
+    RawPacketWriter packet(QStringLiteral("cdsApropriaCSA"));
     const QString filial = arg(p, 0), projeto = arg(p, 1), tarefa = arg(p, 2), plativ = arg(p, 3);
     if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || !fits(tarefa, kTarefa) || !fits(plativ, kPlAtiv))
-        return packet.json();
+        return packet.finish();
     Sql q(m_db.connection(),
           QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA, P.VRPERCCONCL, P.INCLUSAO, P.DSOBSAPROATVCSA"
                          " FROM APROPRIACAO P JOIN ATIVIDADE A ON A.CDFILIAL = P.CDFILIAL AND A.CDPROJETO = P.CDPROJETO"
@@ -468,18 +550,24 @@ QJsonValue Service::bookings(const QJsonArray &p)
         .bind(QStringLiteral(":NRTAREFA"), tarefa)
         .bind(QStringLiteral(":NRPLATIVTARE"), plativ)
         .exec();
-    while (q.next())
-        packet.add(QJsonArray{textOrNull(q.value(0)), textOrNull(q.value(1)), numberOrNull(q.value(2)),
-                              textOrNull(q.value(3)), textOrNull(q.value(4))});
-    return packet.json();
+    while (q.next()) {
+        packet.beginRow();
+        packet.text(q.value(0));
+        packet.text(q.value(1));
+        packet.number(q.value(2));
+        packet.text(q.value(3));
+        packet.text(q.value(4));
+        packet.endRow();
+    }
+    return packet.finish();
 }
 
-QJsonValue Service::projectBookings(const QJsonArray &p)
+QByteArray Service::projectBookings(const QJsonArray &p)
 {
-    PacketWriter packet(QStringLiteral("cdsCSAAux"));
+    RawPacketWriter packet(QStringLiteral("cdsCSAAux"));
     const QString filial = arg(p, 0), projeto = arg(p, 1);
     if (!fits(filial, kFilial) || !fits(projeto, kProjeto))
-        return packet.json();
+        return packet.finish();
     Sql q(m_db.connection(),
           QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA, P.VRPERCCONCL, P.INCLUSAO, P.DSOBSAPROATVCSA,"
                          " A.NRPLATIVTARE, A.NRTAREFA"
@@ -490,11 +578,16 @@ QJsonValue Service::projectBookings(const QJsonArray &p)
                          // The booking's own key columns (equal to the activity's): read in index order.
                          " ORDER BY P.CDSEQCRONPRJ, P.NRBASELINEPR, P.CDVERCRONPRJ, P.NRSEQAPROCSA"));
     q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
-    while (q.next())
-        packet.add(QJsonArray{textOrNull(q.value(0)), textOrNull(q.value(1)), numberOrNull(q.value(2)),
-                              textOrNull(q.value(3)), textOrNull(q.value(4)), textOrNull(q.value(5)),
-                              textOrNull(q.value(6))});
-    return packet.json();
+    while (q.next()) {
+        packet.beginRow();
+        packet.text(q.value(0));
+        packet.text(q.value(1));
+        packet.number(q.value(2));
+        for (int i = 3; i <= 6; ++i)
+            packet.text(q.value(i));
+        packet.endRow();
+    }
+    return packet.finish();
 }
 
 QJsonValue Service::plan(const QJsonArray &p)

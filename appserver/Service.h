@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QString>
@@ -13,6 +14,7 @@ struct MethodInfo;
 struct MethodResult
 {
     QJsonValue payload;
+    QByteArray rawPayload; // when not empty, the payload already written as JSON text
     QJsonArray byref;
     bool hasByref = false;
 };
@@ -37,9 +39,9 @@ public:
     static bool parseQuotedList(const QString &text, QStringList *values);
 
 private:
-    QJsonValue activities(const QJsonArray &p, bool filtered);
-    QJsonValue bookings(const QJsonArray &p);
-    QJsonValue projectBookings(const QJsonArray &p);
+    QByteArray activities(const QJsonArray &p, bool filtered);
+    QByteArray bookings(const QJsonArray &p);
+    QByteArray projectBookings(const QJsonArray &p);
     QJsonValue plan(const QJsonArray &p);
     QJsonValue projects(const QJsonArray &p);
     QJsonValue operators(const QJsonArray &p);
