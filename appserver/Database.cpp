@@ -259,6 +259,7 @@ QString Sql::text(int i) const
 Transaction::Transaction(Database &db) : m_db(db.connection()), m_sqlite(db.config().isSqlite())
 {
     if (m_sqlite) {
+        m_writer = std::make_unique<QMutexLocker<QMutex>>(&db.sqliteWriteMutex());
         QSqlQuery q(m_db);
         if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
             throw DbError(errorText(q.lastError()));

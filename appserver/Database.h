@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -50,10 +51,15 @@ public:
     void createSchema();
     bool isEmpty();
 
+    // SQLite has one writer at a time; writers of this process queue here
+    // instead of in SQLite's busy handler, which sleeps in steps of up to 100 ms.
+    QMutex &sqliteWriteMutex() { return m_writeMutex; }
+
 private:
     DatabaseConfig m_config;
     QString m_prefix;
     QMutex m_mutex;
+    QMutex m_writeMutex;
     QStringList m_names;
 };
 
@@ -88,6 +94,7 @@ public:
     void commit();
 
 private:
+    std::unique_ptr<QMutexLocker<QMutex>> m_writer; // SQLite: held until the transaction ends
     QSqlDatabase m_db;
     bool m_sqlite;
     bool m_open = true;
