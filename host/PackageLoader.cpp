@@ -95,8 +95,13 @@ void PackageLoader::unload()
 QString PackageLoader::locate(const QString &binDir, const QString &fileName)
 {
     const QDir bin(binDir);
-    const QStringList candidates{QDir::cleanPath(bin.absoluteFilePath(QStringLiteral("../lib/") + fileName)),
-                                 QDir::cleanPath(bin.absoluteFilePath(fileName))};
+    QStringList candidates{QDir::cleanPath(bin.absoluteFilePath(QStringLiteral("../lib/") + fileName)),
+                           QDir::cleanPath(bin.absoluteFilePath(fileName))};
+#ifdef VOR_PACKAGE_SUBDIR
+    // An installed host: the packages' own folder beside the libraries.
+    candidates.prepend(QDir::cleanPath(
+        bin.absoluteFilePath(QStringLiteral("../" VOR_PACKAGE_SUBDIR "/") + fileName)));
+#endif
     for (const QString &candidate : candidates) {
         if (QFileInfo::exists(candidate))
             return candidate;

@@ -37,7 +37,8 @@ public:
     // Finalize, then unmaps the library. Only when none of its forms is left.
     void unload();
 
-    // Where the host looks for a package: <binDir>/../lib, then <binDir>.
+    // Where the host looks for a package: the installed packages' folder
+    // (<binDir>/../<libdir>/vor01300), <binDir>/../lib, then <binDir>.
     // Returns the absolute path of the first existing file, or the first
     // candidate when neither exists.
     static QString locate(const QString &binDir, const QString &fileName);
