@@ -132,7 +132,13 @@ Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QU
             if (reply)
                 reply->abort();
         });
-        timer.start(timeoutMs > 0 ? timeoutMs : 30000);
+        const int waitMs = timeoutMs > 0 ? timeoutMs : 30000;
+        // The limit is on silence, not on the whole transfer: a large answer
+        // that keeps arriving is never cut, each piece restarts the wait.
+        auto stillComing = [&timer, waitMs] { timer.start(waitMs); };
+        QObject::connect(reply, &QNetworkReply::downloadProgress, &timer, stillComing);
+        QObject::connect(reply, &QNetworkReply::uploadProgress, &timer, stillComing);
+        timer.start(waitMs);
         if (!reply->isFinished())
             loop.exec(QEventLoop::ExcludeUserInputEvents);
     }

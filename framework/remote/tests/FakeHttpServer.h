@@ -31,6 +31,7 @@ public:
         QByteArray extraHeaders; // whole lines, each ending in CRLF
         int delayMs = 0;      // answer later (timers keep running during a call)
         bool never = false;   // keep the socket open, never answer
+        int pieceMs = 0;      // send the answer in 10 pieces, one every pieceMs
     };
     using Handler = std::function<Response(const Request &)>;
 
@@ -85,7 +86,14 @@ private:
                                      "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n"
                                      + response.extraHeaders + "\r\n" + response.body;
             QPointer<QTcpSocket> target(socket);
-            if (response.delayMs > 0) {
+            if (response.pieceMs > 0) {
+                const qsizetype piece = bytes.size() / 10 + 1;
+                for (int i = 0; i < 10; ++i)
+                    QTimer::singleShot(response.pieceMs * i, this, [target, part = bytes.mid(i * piece, piece)] {
+                        if (target)
+                            target->write(part);
+                    });
+            } else if (response.delayMs > 0) {
                 QTimer::singleShot(response.delayMs, this, [target, bytes] {
                     if (target)
                         target->write(bytes);

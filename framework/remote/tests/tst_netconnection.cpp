@@ -304,6 +304,27 @@ private Q_SLOTS:
         QCOMPARE(server.requests.size(), 1);
     }
 
+    // The limit is on silence: an answer arriving in pieces over three times
+    // the limit comes through whole; the pieces are further apart than nothing.
+    void aLongAnswerStillArrivingIsNotCut()
+    {
+        const QByteArray payload = "\"" + QByteArray(200000, 'x') + "\"";
+        FakeHttpServer server([&payload](const FakeHttpServer::Request &) {
+            FakeHttpServer::Response r(200, R"({"jsonrpc":"2.0","id":1,"result":{"payload":)" + payload + "}}");
+            r.pieceMs = 150;
+            return r;
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        connection.setTimeoutMs(500);
+        QElapsedTimer clock;
+        clock.start();
+        const QJsonValue envelope = connection.AppServer().call("getX", {});
+        QVERIFY2(clock.elapsed() > 1000, "the answer came faster than the test means");
+        QCOMPARE(errorCode(envelope), 0);
+        QCOMPARE(envelope.toObject().value("payload").toString().size(), 200000);
+    }
+
     void timersRunButUserInputWaitsDuringACall()
     {
         QWindow window;
