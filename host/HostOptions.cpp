@@ -96,7 +96,10 @@ bool HostOptions::parse(const QStringList &arguments, QString *errorText, QStrin
     const QCommandLineOption shot(QStringLiteral("screenshot"),
                                   QStringLiteral("Grava a imagem da janela principal e termina."),
                                   QStringLiteral("PATH"));
-    parser.addOptions({server, ca, op, pw, pwFile, db, loc, open, shot});
+    const QCommandLineOption type(QStringLiteral("type"),
+                                  QStringLiteral("Teclas digitadas na tela aberta, como pelo usuário (\\t é Tab)."),
+                                  QStringLiteral("KEYS"));
+    parser.addOptions({server, ca, op, pw, pwFile, db, loc, open, shot, type});
     if (helpText)
         *helpText = parser.helpText();
     if (!parser.parse(arguments)) {
@@ -136,5 +139,7 @@ bool HostOptions::parse(const QStringList &arguments, QString *errorText, QStrin
     locale = parser.value(loc);
     openScreen = parser.value(open);
     screenshot = parser.value(shot);
+    typeKeys = parser.value(type);
+    typeKeys.replace(QLatin1String("\\t"), QLatin1String("\t"));
     return true;
 }

@@ -18,6 +18,7 @@ struct HostOptions
     QString locale;          // --locale (empty: the system's)
     QString openScreen;      // --open VOR01300
     QString screenshot;      // --screenshot PATH
+    QString typeKeys;        // --type KEYS: typed into the opened screen ("\t" is Tab)
 
     // Parses the arguments (argv[0] included). False with a sentence in
     // errorText when an option is malformed; helpText holds the usage.

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
 #include <QSettings>
@@ -123,6 +124,19 @@ int main(int argc, char *argv[])
     if (!options.openScreen.isEmpty()) {
         QTimer::singleShot(0, &window, [&window, &options] { window.openScreen(options.openScreen); });
     }
+    // The picture of a headless run: the main window as it stands, then end.
+    auto takeScreenshot = [&window, &options] {
+        runGuarded([&] {
+            const QString path = QFileInfo(options.screenshot).absoluteFilePath();
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            if (window.grab().save(path))
+                std::fprintf(stdout, "screenshot: %s\n", qPrintable(options.screenshot));
+            else
+                printErr(QStringLiteral("não foi possível gravar %1").arg(path));
+            std::fflush(stdout);
+            QApplication::quit();
+        });
+    };
     if (!options.screenshot.isEmpty()) {
         // Nobody sees message boxes in a headless run: repeat them on stderr.
         const ErrorPresenter shown = errorPresenter();
@@ -131,19 +145,35 @@ int main(int argc, char *argv[])
             if (shown)
                 shown(text);
         });
-        // Let the screen open and the loop settle, then keep a picture and end.
-        QTimer::singleShot(2000, &window, [&window, &options] {
+    }
+    const bool typing = !options.openScreen.isEmpty() && !options.typeKeys.isEmpty();
+    if (typing) {
+        // Keys typed into the opened screen as a user would, one at a time into
+        // whatever control has the focus then (demonstrations, pictures). A key
+        // that loads data returns when the load is done; the picture follows.
+        QTimer::singleShot(500, &window, [&options, takeScreenshot] {
             runGuarded([&] {
-                const QString path = QFileInfo(options.screenshot).absoluteFilePath();
-                QDir().mkpath(QFileInfo(path).absolutePath());
-                if (window.grab().save(path))
-                    std::fprintf(stdout, "screenshot: %s\n", qPrintable(options.screenshot));
-                else
-                    printErr(QStringLiteral("não foi possível gravar %1").arg(path));
-                std::fflush(stdout);
-                QApplication::quit();
+                for (const QChar c : options.typeKeys) {
+                    QWidget *target = QApplication::focusWidget();
+                    if (!target)
+                        break;
+                    const bool tab = c == QLatin1Char('\t');
+                    const int key = tab ? int(Qt::Key_Tab) : int(c.toUpper().unicode());
+                    const QString text = tab ? QString() : QString(c);
+                    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+                    QApplication::sendEvent(target, &press);
+                    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+                    QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : target,
+                                            &release);
+                    QApplication::processEvents();
+                }
             });
+            if (!options.screenshot.isEmpty())
+                QTimer::singleShot(1000, takeScreenshot);
         });
+    } else if (!options.screenshot.isEmpty()) {
+        // Let the screen open and the loop settle first.
+        QTimer::singleShot(2000, &window, takeScreenshot);
     }
 
     const int rc = QApplication::exec();
