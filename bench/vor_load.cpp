@@ -679,6 +679,10 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     Context ctx;
+    if (qEnvironmentVariableIsSet("VOR_LOAD_KEEP")) { // keep the databases and server logs
+        ctx.dir.setAutoRemove(false);
+        std::fprintf(stderr, "keeping %s\n", qPrintable(ctx.dir.path()));
+    }
     ctx.serverBin = QCoreApplication::applicationDirPath() + "/vor01300-server";
     ctx.postgresUrl = qEnvironmentVariable("VOR_TEST_POSTGRESQL");
     QStringList scenarios{"H1", "H2", "H3", "H4", "H5", "H6", "H7"};
