@@ -27,7 +27,7 @@ chmod +x "$work/build/bin/vor01300-server" "$work/build/bin/vorhost"
 check() { # PASSWORD-GIVEN EXPECTED
   rm -f "$work"/host-* "$work"/server-args
   env ${1:+VOR_PASSWORD="$1"} OUT="$work" VOR_BUILD_DIR="$work/build" VOR_NO_BUILD=1 DISPLAY=:0 \
-      XDG_DATA_HOME="$work/data" "$root/vor" run >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
+      XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work" "$root/vor" run >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
   [ -s "$work/host-args" ] || { echo "the host was not started"; cat "$work/out"; exit 1; }
   if grep -qxF -- "--password" "$work/host-args" || grep -qF -- "$2" "$work/host-args" "$work/server-args"; then
     echo "the password is on a command line:"; cat "$work/host-args"; exit 1
