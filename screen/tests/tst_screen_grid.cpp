@@ -65,6 +65,7 @@ private Q_SLOTS:
     void singleToggleRules();
     void titleClickMarksAndUnmarksAll();
     void titleClickWithoutRealStartsChangesNothing();
+    void titleClickTakesTheFirstRealStartAsReference();
     void insertAndCtrlDeleteAreRefused();
     void bookingsTestTakesQuotesAsCharacters();
 
@@ -267,6 +268,22 @@ void tst_screen_grid::titleClickWithoutRealStartsChangesNothing()
     QCOMPARE(marks(s), QStringList({"N"}));
     QVERIFY(!s->sbtConcluir->Enabled());
     QVERIFY(m_host.server().methodsSinceMark().isEmpty());
+    expectMessages({});
+}
+
+void tst_screen_grid::titleClickTakesTheFirstRealStartAsReference()
+{
+    // The first row never started; the second did, unmarked: marking all.
+    QVERIFY(load(s, QStringLiteral("17")));
+    clickCell(s, 0, IDCHECK);
+    QCOMPARE(marks(s), QStringList({"S", "N", "N"}));
+    clickTitle(s, IDCHECK);
+    QCOMPARE(marks(s), QStringList({"S", "S", "N"}));
+    QVERIFY(s->sbtConcluir->Enabled());
+    // Now the reference is marked: unmarking all, the row without a start too.
+    clickTitle(s, IDCHECK);
+    QCOMPARE(marks(s), QStringList({"N", "N", "N"}));
+    QVERIFY(!s->sbtConcluir->Enabled());
     expectMessages({});
 }
 
