@@ -1,6 +1,7 @@
 // vor01300-screenshot: opens the approval screen the way the host does, against
-// a running application server, and saves two pictures of it: as it opens and
-// after typing a branch and a project and tabbing out of the header.
+// a running application server, and saves pictures of it as a user goes: as it
+// opens, after typing a branch and a project and tabbing out of the header,
+// with two activities marked, after approving them, and with the filter dialog.
 //
 //   vor01300-screenshot --server HOST:PORT --operator ANA --password ana123
 //       --local-db local.sqlite --branch 1 --project 1 --out DIR
@@ -10,6 +11,7 @@
 #include "Application.h"
 #include "ClientDataSet.h"
 #include "DBGeral.h"
+#include "DBGrid.h"
 #include "Edit.h"
 #include "NumberFormat.h"
 #include "Routines.h"
@@ -22,7 +24,9 @@
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPainter>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -110,6 +114,49 @@ int main(int argc, char **argv)
     if (!QTest::qWaitFor([screen] { return screen->cdsConcAtivProj->Active(); }, 10000))
         std::fprintf(stderr, "the project did not load\n");
     ok = save(window, QDir(parser.value(out)).filePath(QStringLiteral("vor01300-loaded.png"))) && ok;
+
+    // Two open activities with bookings marked by clicks on their check
+    // cells, then approved with Ctrl+P.
+    TDBGrid *grid = screen->dbgPadrao;
+    for (int row : {3, 5}) {
+        const QModelIndex cell = grid->model()->index(row, IndiceCol(grid, QStringLiteral("IDCHECK")));
+        grid->scrollTo(cell);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+    }
+    ok = save(window, QDir(parser.value(out)).filePath(QStringLiteral("vor01300-marked.png"))) && ok;
+    QApplication::setActiveWindow(&window);
+    grid->setFocus();
+    QTest::qWaitFor([grid] { return grid->hasFocus(); }, 2000);
+    QTest::keyClick(grid, Qt::Key_P, Qt::ControlModifier);
+    QTest::qWaitFor([screen] { return screen->cdsConcAtivProj->ChangeCount() == 0; }, 5000);
+    ok = save(window, QDir(parser.value(out)).filePath(QStringLiteral("vor01300-approved.png"))) && ok;
+
+    // The filter dialog (Ctrl+L) over the screen, pictured while it is up.
+    bool dialogSaved = false;
+    QTimer::singleShot(500, &window, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        if (!dialog)
+            return;
+        QPixmap picture = window.grab();
+        QPainter painter(&picture);
+        const QPoint at = dialog->mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0));
+        painter.drawPixmap(at, dialog->grab());
+        painter.setPen(Qt::darkGray);
+        painter.drawRect(QRect(at, dialog->size()).adjusted(0, 0, -1, -1));
+        painter.end();
+        const QString path = QDir(parser.value(out)).filePath(QStringLiteral("vor01300-filter.png"));
+        dialogSaved = picture.save(path);
+        std::fprintf(dialogSaved ? stdout : stderr, "%s %s\n", dialogSaved ? "saved" : "could not save",
+                     qPrintable(path));
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    QApplication::setActiveWindow(&window);
+    grid->setFocus();
+    QTest::qWaitFor([grid] { return grid->hasFocus(); }, 2000);
+    QTest::keyClick(grid, Qt::Key_L, Qt::ControlModifier);
+    if (!dialogSaved)
+        std::fprintf(stderr, "the filter dialog did not open\n");
+    ok = dialogSaved && ok;
 
     Finalize();
     logout();
