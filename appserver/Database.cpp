@@ -218,6 +218,13 @@ void Database::createSchema()
     }
 }
 
+void Database::analyze()
+{
+    QSqlQuery q(connection());
+    if (!q.exec(QStringLiteral("ANALYZE")))
+        throw DbError(errorText(q.lastError()));
+}
+
 bool Database::isEmpty()
 {
     QSqlDatabase db = connection();

@@ -50,6 +50,8 @@ public:
 
     void createSchema();
     bool isEmpty();
+    // Refreshes the planner's statistics (after a bulk load).
+    void analyze();
 
     // SQLite has one writer at a time; writers of this process queue here
     // instead of in SQLite's busy handler, which sleeps in steps of up to 100 ms.

@@ -345,6 +345,9 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
         }
     }
     tx.commit();
+    // Fresh statistics: PostgreSQL would otherwise plan the next reads for
+    // empty tables (a nested loop over every booking) until autovacuum comes by.
+    database.analyze();
 }
 
 bool loadDemoIfEmpty(Database &db)
