@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QStringView>
 #include <QtGlobal>
 #include <optional>
@@ -14,11 +15,21 @@ namespace DateTimeText {
 
 namespace detail {
 
-inline int digits(QStringView text, qsizetype at, int count)
+inline char16_t code(QChar c)
+{
+    return c.unicode();
+}
+inline char16_t code(char c)
+{
+    return char16_t(static_cast<unsigned char>(c));
+}
+
+template <class View>
+int digits(View text, qsizetype at, int count)
 {
     int value = 0;
     for (int i = 0; i < count; ++i) {
-        const char16_t c = text[at + i].unicode();
+        const char16_t c = code(text[at + i]);
         if (c < u'0' || c > u'9')
             return -1;
         value = value * 10 + (c - u'0');
@@ -49,24 +60,36 @@ inline std::optional<qint64> seconds(int y, int mo, int d, int h, int mi, int s)
     return days(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
 }
 
-inline bool separators(QStringView text, std::initializer_list<std::pair<int, char16_t>> at)
+template <class View>
+bool separators(View text, std::initializer_list<std::pair<int, char16_t>> at)
 {
     for (const auto &[i, c] : at)
-        if (text[i].unicode() != c)
+        if (code(text[i]) != c)
             return false;
     return true;
 }
 
 } // namespace detail
 
-// "dd/MM/yyyy HH:mm:ss", as the screen shows real starts, ends and bookings.
-inline std::optional<qint64> screenSeconds(QStringView text)
+// "dd/MM/yyyy HH:mm:ss", as the screen shows real starts, ends and bookings
+// (as text or as the UTF-8 bytes the database hands out).
+template <class View>
+std::optional<qint64> screenSecondsOf(View text)
 {
     using namespace detail;
     if (text.size() != 19 || !separators(text, {{2, u'/'}, {5, u'/'}, {10, u' '}, {13, u':'}, {16, u':'}}))
         return std::nullopt;
     return seconds(digits(text, 6, 4), digits(text, 3, 2), digits(text, 0, 2), digits(text, 11, 2),
                    digits(text, 14, 2), digits(text, 17, 2));
+}
+
+inline std::optional<qint64> screenSeconds(QStringView text)
+{
+    return screenSecondsOf(text);
+}
+inline std::optional<qint64> screenSeconds(QByteArrayView utf8)
+{
+    return screenSecondsOf(utf8);
 }
 
 // "yyyy-MM-ddTHH:mm:ss", as plan, approval and last-work date-times are kept.
