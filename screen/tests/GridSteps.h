@@ -37,12 +37,12 @@ inline bool load(TfrmConcAtivProj *s, const QString &project)
 }
 
 // Back to the header: the list is dropped.
-inline void leaveGrid(TfrmConcAtivProj *s)
+inline bool leaveGrid(TfrmConcAtivProj *s)
 {
     if (s->cdsConcAtivProj->state() == TClientDataSet::State::Edit)
         s->cdsConcAtivProj->Cancel();
     ScreenHarness::focus(s->edtCDFILIAL);
-    QTest::qWaitFor([s] { return !s->cdsConcAtivProj->Active(); }, 2000);
+    return QTest::qWaitFor([s] { return !s->cdsConcAtivProj->Active(); }, 2000);
 }
 
 inline QModelIndex cell(TfrmConcAtivProj *s, int row, const QString &field)

@@ -62,7 +62,7 @@ void tst_screen_approval::init()
 {
     QApplication::setActiveWindow(m_host.mainWindow());
     QVERIFY(QTest::qWaitForWindowActive(m_host.mainWindow()));
-    leaveGrid(s);
+    QVERIFY(leaveGrid(s));
     m_host.takeMessages();
     m_host.server().markCalls();
 }
