@@ -73,6 +73,7 @@ private Q_SLOTS:
     void titleClickWithoutRealStartsChangesNothing();
     void titleClickTakesTheFirstRealStartAsReference();
     void insertAndCtrlDeleteAreRefused();
+    void emptyListOffersNothing();
     void bookingsTestTakesQuotesAsCharacters();
 
 private:
@@ -317,6 +318,23 @@ void tst_screen_grid::insertAndCtrlDeleteAreRefused()
     QCOMPARE(s->cdsConcAtivProj->RecordCount(), 8);
     QCOMPARE(s->cdsConcAtivProj->RecNo(), 2);
     QCOMPARE(s->cdsConcAtivProj->state(), TClientDataSet::State::Browse);
+    expectMessages({});
+}
+
+void tst_screen_grid::emptyListOffersNothing()
+{
+    QVERIFY(load(s, QStringLiteral("18")));
+    QVERIFY(s->cdsConcAtivProj->IsEmpty());
+    QVERIFY(s->cdsApropriaCSA->IsEmpty());
+    m_host.server().markCalls();
+    QTest::mouseClick(s->dbgPadrao->viewport(), Qt::LeftButton, {}, QPoint(8, 8));
+    clickTitle(s, IDCHECK);
+    s->vd_IDCHECK();
+    QVERIFY(!s->sbtConcluir->Enabled());
+    QVERIFY(!s->sbtAlterar->Enabled());
+    QVERIFY(!s->sbtVerificar->Enabled());
+    QVERIFY(s->sbtFiltro->Enabled());
+    QVERIFY(m_host.server().methodsSinceMark().isEmpty());
     expectMessages({});
 }
 
