@@ -17,15 +17,17 @@ start_private_postgres() {
     echo "private-postgres: no PostgreSQL server binaries under /usr/lib/postgresql" >&2
     return 1
   fi
-  PG_DIR="$(mktemp -d "${TMPDIR:-/tmp}/vor-pg.XXXXXX")"
   PG_RUN=()
   if [ "$(id -u)" -eq 0 ]; then
+    PG_DIR="$(mktemp -d /tmp/vor-pg.XXXXXX)" # a place the user postgres can reach
     # The server refuses to run as root.
     if ! id postgres >/dev/null 2>&1; then
       useradd --system --home-dir /nonexistent --no-create-home --shell /usr/sbin/nologin postgres || return 1
     fi
     chown postgres "$PG_DIR"
     PG_RUN=(runuser -u postgres --)
+  else
+    PG_DIR="$(mktemp -d "${TMPDIR:-/tmp}/vor-pg.XXXXXX")"
   fi
   chmod 700 "$PG_DIR"
   local password
