@@ -75,6 +75,7 @@ private Q_SLOTS:
     void badContentLength();
     void slowClientsDoNotHoldOthers();
     void loginFloodGets429();
+    void keptAliveConnectionsEnd();
     void https();
     void gracefulStop(); // last: stops the server
     void cleanupTestCase();
@@ -99,7 +100,8 @@ void TestHttp::initTestCase()
     connect(&m_server, &QProcess::readyReadStandardError, this, [this] { m_stderr += m_server.readAllStandardError(); });
     VOR_REQUIRE_TEST_BACKEND();
     m_server.start(VOR_SERVER_BIN, {"--database", TestBackend::databaseSpec(m_dir.filePath("http.sqlite"), &m_schema), "--demo", "--listen",
-                                    "127.0.0.1:0", "--threads", "4", "--head-timeout", "2", "--max-per-address", "40"});
+                                    "127.0.0.1:0", "--threads", "4", "--head-timeout", "2", "--max-per-address", "40",
+                                    "--idle-timeout", "1", "--max-requests-per-connection", "3"});
     QVERIFY(m_server.waitForStarted());
     QByteArray line;
     while (!line.endsWith('\n')) {
@@ -335,6 +337,24 @@ void TestHttp::loginFloodGets429()
     QCOMPARE(statusOf(refused), 429);
     QVERIFY(refused.contains("Retry-After: "));
     QVERIFY(!login().isEmpty()); // another address and operator are not held back
+}
+
+void TestHttp::keptAliveConnectionsEnd()
+{
+    const QByteArray request = rawRequest("POST", "/session", "{}");
+    // A kept-alive connection serves at most 3 requests (here), the last one says so...
+    int fd = rawConnect(m_port);
+    rawSend(fd, request + request + request + request);
+    const QByteArray answers = rawReadAll(fd, 10000); // ends when the server closes
+    rawClose(fd);
+    QCOMPARE(answers.count("HTTP/1.1 400"), 3);
+    QCOMPARE(answers.count("Connection: close"), 1);
+    // ...and is closed after 1 s (here) without a new one.
+    fd = rawConnect(m_port);
+    rawSend(fd, request);
+    QTRY_VERIFY_WITH_TIMEOUT(statusOf(rawPeek(fd)) == 400, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rawClosedByPeer(fd), 10000);
+    rawClose(fd);
 }
 
 void TestHttp::https()
