@@ -95,11 +95,6 @@ void TfrmFiltroConcAtivProj::CriaTela()
 {
     m_ui->setupUi(this);
     setObjectName(QStringLiteral("frmFiltroConcAtivProj"));
-    // The dialog's places are measured for the family's small interface
-    // font; at the desktop's usual size the captions would not fit them.
-    QFont fonte = font();
-    fonte.setPixelSize(11);
-    setFont(fonte);
     lblCodTela->SetCaption(QStringLiteral("VOR01301"));
     SetClientSize(307, 173);
     grbFiltroPadrao->resize(308, 173);

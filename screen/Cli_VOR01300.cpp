@@ -313,6 +313,14 @@ void TfrmConcAtivProj::CriaTela()
     lblVrPlanXRel = m_ui->lblVrPlanXRel;
     lblVrConcCrono = m_ui->lblVrConcCrono;
     lblVrStatus = m_ui->lblVrStatus;
+    // The tracking box stays inert to input, but its five values are what the
+    // supervisor reads: they keep the normal text colour.
+    for (TLabel *valor : {lblVrHrPlan, lblVrHrReal, lblVrPlanXRel, lblVrConcCrono, lblVrStatus}) {
+        QPalette palette = valor->palette();
+        palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                         palette.color(QPalette::Active, QPalette::WindowText));
+        valor->setPalette(palette);
+    }
     Panel1 = m_ui->Panel1;
     ScrollBox1 = m_ui->ScrollBox1;
     dbgApropriaCSA = m_ui->dbgApropriaCSA;

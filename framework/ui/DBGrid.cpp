@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QProxyStyle>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -234,6 +235,19 @@ void TColumn::changed()
 
 // --- TDBGrid ---------------------------------------------------------------------
 
+namespace {
+class TitleMarginStyle final : public QProxyStyle
+{
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (metric == PM_HeaderMargin)
+            return 2;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+} // namespace
+
 TDBGrid::TDBGrid(QWidget *parent)
     : QTableView(parent)
 {
@@ -251,6 +265,11 @@ TDBGrid::TDBGrid(QWidget *parent)
     verticalHeader()->setFixedWidth(14);
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
+    // Titles start two pixels in, as the cells' texts do: the style's wider
+    // margins would cut titles that fit their designed widths.
+    auto *titleStyle = new TitleMarginStyle;
+    titleStyle->setParent(horizontalHeader());
+    horizontalHeader()->setStyle(titleStyle);
     horizontalHeader()->setStretchLastSection(false);
     connect(this, &QAbstractItemView::clicked, this, &TDBGrid::onClicked);
     connect(this, &QAbstractItemView::doubleClicked, this, [this] { fireNotify(OnDblClick, this); });

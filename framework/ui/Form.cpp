@@ -15,6 +15,19 @@ TForm::TForm(QWidget *parent)
     : QWidget(parent)
 {
     FocusTracker::instance();
+    setFont(FamilyFont());
+}
+
+QFont TForm::FamilyFont()
+{
+    // The family's forms are laid out, column widths included, for a narrow
+    // sans-serif interface font of about 11 pixels; a wider desktop font cuts
+    // titles and values. The first of these that is installed is taken.
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Nimbus Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed")});
+    font.setPixelSize(kFamilyFontPixels);
+    return font;
 }
 
 TForm::~TForm()

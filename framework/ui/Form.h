@@ -2,6 +2,7 @@
 
 #include "Events.h"
 
+#include <QFont>
 #include <QPointer>
 #include <QWidget>
 
@@ -47,6 +48,11 @@ public:
     void SetActiveControl(QWidget *control);
 
     QMdiSubWindow *SubWindow() const { return m_subWindow; }
+
+    // The interface font every form starts with: the one its designed
+    // positions and column widths were measured for.
+    static QFont FamilyFont();
+    static constexpr int kFamilyFontPixels = 10;
 
     // Overridable handlers (Sender is the form).
     virtual void FormCreate(QObject *sender);
