@@ -44,11 +44,14 @@ const char *const kTooBig = "A requisição excede o tamanho máximo de 16 MiB."
 class ConnectionThreads final : public httplib::TaskQueue
 {
 public:
+    explicit ConnectionThreads(int maxThreads) : m_maxThreads(maxThreads) {}
+
     void enqueue(std::function<void()> fn) override
     {
         std::unique_lock lock(m_mutex);
         m_jobs.push_back(std::move(fn));
-        if (m_jobs.size() <= size_t(m_idle)) { // a waiting thread will take it
+        // A waiting thread will take it, or (at the cap) the next one to finish.
+        if (m_jobs.size() <= size_t(m_idle) || m_threads >= m_maxThreads) {
             m_cv.notify_one();
             return;
         }
@@ -94,6 +97,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv, m_done;
     std::deque<std::function<void()>> m_jobs;
+    int m_maxThreads;
     int m_idle = 0;
     int m_threads = 0;
     bool m_shutdown = false;
@@ -452,17 +456,21 @@ std::string peerAddress(int fd)
 }
 
 // Unread request bytes at close would turn the reply into a reset on the
-// client's side; they are read and dropped for a moment first.
-void lingeringClose(int fd)
+// client's side; they are read and dropped for up to `ms` first.
+void lingeringClose(int fd, int ms = 1000)
 {
     ::shutdown(fd, SHUT_WR);
     const auto start = Clock::now();
     char sink[16 * 1024];
     size_t drained = 0;
-    while (msSince(start) < 1000 && drained < 16 * 1024 * 1024) {
+    while (drained < 16 * 1024 * 1024) {
+        const qint64 left = ms - msSince(start);
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
+        if (left <= 0 || ::poll(&p, 1, int(std::min<qint64>(left, 100))) <= 0) {
+            if (left <= 0)
+                break;
             continue;
+        }
         const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
         if (n <= 0)
             break;
@@ -634,7 +642,7 @@ private:
                                             "Content-Type: application/json\r\nContent-Length: "
                                             + std::to_string(text.size()) + "\r\n\r\n" + text;
             ::send(sock, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            lingeringClose(sock);
+            lingeringClose(sock, 100); // briefly: a flood of these must not pile up threads
             return false;
         }
         const int one = 1;
@@ -762,7 +770,8 @@ HttpServer::HttpServer(ServerCore &core, const HttpLimits &limits) : d(std::make
         d->server = std::make_unique<GuardedServer<httplib::Server>>(*d);
     }
     httplib::Server &s = *d->server;
-    s.new_task_queue = [] { return new ConnectionThreads; };
+    // The cap only matters beyond maxConnections, where connections are turned away quickly.
+    s.new_task_queue = [max = limits.maxConnections] { return new ConnectionThreads(max + 64); };
     s.set_payload_max_length(size_t(ServerCore::kMaxBody));
     s.set_tcp_nodelay(true);
     s.set_keep_alive_max_count(size_t(std::max(1, limits.maxRequestsPerConnection))); // announced; enforced below
