@@ -313,6 +313,11 @@ void TfrmConcAtivProj::CriaTela()
     lblVrPlanXRel = m_ui->lblVrPlanXRel;
     lblVrConcCrono = m_ui->lblVrConcCrono;
     lblVrStatus = m_ui->lblVrStatus;
+    // Boxes without a label of their own, named for screen readers.
+    edtNMFILIAL->setAccessibleName(QStringLiteral("Nome da filial"));
+    edtNMPROJETO->setAccessibleName(QStringLiteral("Nome do projeto"));
+    m_ui->dbgApropriaCSA->setAccessibleName(QStringLiteral("Apropriações da atividade"));
+    dbgPadrao->setAccessibleName(QStringLiteral("Atividades do projeto"));
     // The tracking box stays inert to input, but its five values are what the
     // supervisor reads: they keep the normal text colour.
     for (TLabel *valor : {lblVrHrPlan, lblVrHrReal, lblVrPlanXRel, lblVrConcCrono, lblVrStatus}) {
@@ -467,6 +472,15 @@ void TfrmConcAtivProj::LigaEventos()
     dbgPadrao->OnDrawColumnCell = [this](QObject *sender, const QRect &rect, int dataCol, TColumn *column,
                                          int state) { dbgPadraoDrawColumnCell(sender, rect, dataCol, column, state); };
     dbgPadrao->OnCellClick = [this](TColumn *column) { dbgPadraoCellClick(column); };
+    // The mark column shows pictures: screen readers get their meaning.
+    dbgPadrao->OnAccessibleText = [this](TColumn *column, QString &text) {
+        if (!column || column->FieldName() != cdsConcAtivProjIDCHECK->FieldName())
+            return;
+        const TImage *icone = IconeMarca();
+        text = icone == imgChecked     ? QStringLiteral("marcada")
+               : icone == imgUnchecked ? QStringLiteral("desmarcada")
+                                       : QStringLiteral("não pode ser marcada");
+    };
     dbgPadrao->OnTitleClick = [this](TColumn *column) { dbgPadraoTitleClick(column); };
     dbgPadrao->OnColEnter = [this](QObject *sender) { dbgPadraoColEnter(sender); };
     cdsConcAtivProj->AfterScroll = [this](TClientDataSet &dataSet) { cdsConcAtivProjAfterScroll(dataSet); };
@@ -894,6 +908,14 @@ bool TfrmConcAtivProj::TemApropriacoes(const QString &tarefa, const QString &ati
     return m_apropriacoes.contains(chaveAtividade(tarefa, atividade));
 }
 
+const TImage *TfrmConcAtivProj::IconeMarca() const
+{
+    if (cdsConcAtivProjSITUACAO->AsString() != QLatin1String("A")
+        || !TemApropriacoes(cdsConcAtivProjNRTAREFA->AsString(), cdsConcAtivProjNRPLATIVTARE->AsString()))
+        return imgGrayCheck;
+    return cdsConcAtivProjIDCHECK->AsString() == QLatin1String("S") ? imgChecked : imgUnchecked;
+}
+
 void TfrmConcAtivProj::dbgPadraoDrawColumnCell(QObject *, const QRect &rect, int, TColumn *column, int)
 {
     if (cdsConcAtivProj->IsEmpty() || !column)
@@ -909,12 +931,8 @@ void TfrmConcAtivProj::dbgPadraoDrawColumnCell(QObject *, const QRect &rect, int
     };
 
     if (column->FieldName() == kIDCHECK) {
-        const TImage *icone = imgGrayCheck;
-        if (situacao == QLatin1String("A")
-            && TemApropriacoes(cdsConcAtivProjNRTAREFA->AsString(), cdsConcAtivProjNRPLATIVTARE->AsString()))
-            icone = cdsConcAtivProjIDCHECK->AsString() == QLatin1String("S") ? imgChecked : imgUnchecked;
         canvas->FillRect(rect);
-        copiaIcone(icone, rect.left() + 1);
+        copiaIcone(IconeMarca(), rect.left() + 1);
         return;
     }
 

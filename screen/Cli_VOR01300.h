@@ -238,6 +238,9 @@ private:
     bool Responsavel() const;
     // An activity has bookings anywhere in the project (cdsCSAAux), by key.
     bool TemApropriacoes(const QString &tarefa, const QString &atividade) const;
+    // The mark column's picture for the active row: gray (cannot be marked),
+    // checked or unchecked.
+    const TImage *IconeMarca() const;
     // The project's bookings by activity, rebuilt whenever cdsCSAAux gets data.
     void IndexaApropriacoes();
     // Fetches the current activity's bookings into cdsApropriaCSA.

@@ -155,6 +155,15 @@ TSpeedButton::TSpeedButton(QWidget *parent)
     connect(this, &QAbstractButton::clicked, this, [this] { fireNotify(OnClick, this); });
 }
 
+bool TSpeedButton::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTipChange && (accessibleName().isEmpty() || m_nameFromHint)) {
+        setAccessibleName(toolTip());
+        m_nameFromHint = true;
+    }
+    return QToolButton::event(event);
+}
+
 void TSpeedButton::SetCaption(const QString &caption)
 {
     setText(caption);

@@ -105,6 +105,10 @@ enum TGridDrawStateBit { gdSelected = 0x1, gdFocused = 0x2, gdFixed = 0x4 };
 using TDrawColumnCellEvent =
     std::function<void(QObject *sender, const QRect &rect, int dataCol, TColumn *column, int state)>;
 using TColumnEvent = std::function<void(TColumn *column)>;
+// (column, text by reference): the text screen readers get for a data cell,
+// its display text unless changed; the cell's row is the dataset's active
+// record during the call, as when painting.
+using TAccessibleTextEvent = std::function<void(TColumn *column, QString &text)>;
 
 // Data grid bound to a TDataSource. The dataset's current row is the grid's
 // current row both ways (a click moves the cursor and runs AfterScroll; moving
@@ -176,6 +180,7 @@ public:
     TKeyEvent OnKeyDown;
     TKeyPressEvent OnKeyPress;
     TDrawColumnCellEvent OnDrawColumnCell;
+    TAccessibleTextEvent OnAccessibleText; // for cells painted with pictures instead of text
     TNotifyEvent OnDblClick;
 
     // --- for the grid's own parts (model, delegate, editor) ---

@@ -85,6 +85,22 @@ QVariant DataSetModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return readRow(ds, index.row(), [field] { return QVariant(field->DisplayText()); });
+    case Qt::AccessibleTextRole: {
+        TColumn *column = m_grid->Columns(index.column());
+        return readRow(ds, index.row(), [this, field, column] {
+            QString text = field->DisplayText();
+            // Asked from outside any handler (an assistive tool's query):
+            // a fault keeps the plain text rather than reaching Qt.
+            if (m_grid->OnAccessibleText) {
+                try {
+                    m_grid->OnAccessibleText(column, text);
+                } catch (...) {
+                    text = field->DisplayText();
+                }
+            }
+            return QVariant(text);
+        });
+    }
     case Qt::EditRole:
     case GridRole::FieldText:
         return readRow(ds, index.row(), [field] { return QVariant(field->Text()); });

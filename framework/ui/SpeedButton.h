@@ -30,6 +30,12 @@ public:
 
     TNotifyEvent OnClick;
 
+protected:
+    // A button that shows only a glyph is named by its hint for screen
+    // readers and UI automation, unless it was given a name of its own.
+    bool event(QEvent *event) override;
+
 private:
     QPixmap m_glyph;
+    bool m_nameFromHint = false;
 };
