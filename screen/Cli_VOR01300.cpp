@@ -766,19 +766,8 @@ void TfrmConcAtivProj::panFiltroProjExit(QObject *)
     mnuFiltrar->SetEnabled(sbtFiltro->Enabled());
     ShowAviScope espera(app()->MainForm(), 6);
     CarregaAtividades();
-    // An empty list carries no keys: the project's bookings and planning
-    // are still the header's project, and there is no activity to ask about.
-    QString filial = cdsConcAtivProjCDFILIAL->AsString();
-    QString projeto = cdsConcAtivProjCDPROJETO->AsString();
-    if (cdsConcAtivProj->IsEmpty()) {
-        filial = edtCDFILIAL->Text();
-        projeto = edtCDPROJETO->Text();
-        Esvazia(cdsApropriaCSA);
-    } else {
-        cdsApropriaCSA->SetData(ChamaServidor(
-            QStringLiteral("getApropriaCSA"),
-            {filial, projeto, cdsConcAtivProjNRTAREFA->AsString(), cdsConcAtivProjNRPLATIVTARE->AsString()}));
-    }
+    CarregaApropriacoes();
+    const auto [filial, projeto] = ProjetoDaLista();
     cdsCSAAux->SetData(ChamaServidor(QStringLiteral("getCSAAux"), {filial, projeto}));
     const QJsonArray planejamento = ChamaServidor(QStringLiteral("getPlanProj"), {filial, projeto}).toArray();
     cdsPlanProj->SetData(planejamento.at(0));
@@ -1113,6 +1102,15 @@ void TfrmConcAtivProj::vd_IDCHECK()
     }
 }
 
+std::pair<QString, QString> TfrmConcAtivProj::ProjetoDaLista() const
+{
+    // An empty list carries no keys: the project's bookings and planning are
+    // still the header's project.
+    if (cdsConcAtivProj->IsEmpty())
+        return {edtCDFILIAL->Text(), edtCDPROJETO->Text()};
+    return {cdsConcAtivProjCDFILIAL->AsString(), cdsConcAtivProjCDPROJETO->AsString()};
+}
+
 void TfrmConcAtivProj::CarregaApropriacoes()
 {
     if (cdsConcAtivProj->IsEmpty()) {
@@ -1189,15 +1187,8 @@ void TfrmConcAtivProj::cdsConcAtivProjAfterPost(TClientDataSet &)
 void TfrmConcAtivProj::RecarregaAtividades()
 {
     CarregaAtividades();
-    // An empty list carries no keys: the project's bookings are still the
-    // header's project, and there is no activity to ask about (as in the load).
-    QString filial = cdsConcAtivProjCDFILIAL->AsString();
-    QString projeto = cdsConcAtivProjCDPROJETO->AsString();
-    if (cdsConcAtivProj->IsEmpty()) {
-        filial = edtCDFILIAL->Text();
-        projeto = edtCDPROJETO->Text();
-    }
     CarregaApropriacoes();
+    const auto [filial, projeto] = ProjetoDaLista();
     cdsCSAAux->SetData(ChamaServidor(QStringLiteral("getCSAAux"), {filial, projeto}));
 }
 

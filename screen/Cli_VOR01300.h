@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QSet>
 #include <memory>
+#include <utility>
 
 class QAction;
 class QScrollArea;
@@ -245,6 +246,8 @@ private:
     void IndexaApropriacoes();
     // Fetches the current activity's bookings into cdsApropriaCSA.
     void CarregaApropriacoes();
+    // Branch and project of the loaded list, the header's when it is empty.
+    std::pair<QString, QString> ProjetoDaLista() const;
     // The percentage cell may be edited now.
     bool PercentualEditavel() const;
     // Puts the row's percentage back as loaded, sending nothing.
