@@ -105,13 +105,13 @@ struct Server
     QProcess process;
     int port = 0;
     qint64 pid = 0;
-    QString spec;
+    QString dbUrl;
 
-    bool start(const QString &bin, const QString &databaseSpec, const QStringList &extra, const QString &logFile)
+    bool start(const QString &bin, const QString &databaseUrl, const QStringList &extra, const QString &logFile)
     {
-        spec = databaseSpec;
+        dbUrl = databaseUrl;
         process.setStandardErrorFile(logFile);
-        process.start(bin, QStringList{"--database", databaseSpec, "--listen", "127.0.0.1:0"} + extra);
+        process.start(bin, QStringList{"--database", databaseUrl, "--listen", "127.0.0.1:0"} + extra);
         if (!process.waitForStarted(10000))
             return false;
         QByteArray line;
@@ -324,11 +324,11 @@ struct AuditCheck
 };
 
 // Every activity's audit rows must chain from its first value to its current one.
-AuditCheck checkAudit(const QString &spec, const std::map<QString, std::pair<long, std::vector<int>>> &acked)
+AuditCheck checkAudit(const QString &dbUrl, const std::map<QString, std::pair<long, std::vector<int>>> &acked)
 {
     AuditCheck out;
     QString error;
-    Database db(*DatabaseConfig::parse(spec, &error));
+    Database db(*DatabaseConfig::parse(dbUrl, &error));
     for (const auto &[activity, ack] : acked) {
         QSqlQuery q(db.connection());
         q.prepare("SELECT CAST(VRANTERIOR AS INTEGER), CAST(VRNOVO AS INTEGER) FROM AUDITORIA WHERE DSEVENTO = 'PERCENTUAL'"
@@ -377,12 +377,12 @@ struct Context
 
 QString freshSqlite(Context &ctx, const QString &name, const QByteArray &fixtureJson)
 {
-    const QString spec = "sqlite:" + ctx.dir.filePath(name + ".sqlite");
+    const QString dbUrl = "sqlite:" + ctx.dir.filePath(name + ".sqlite");
     QString error;
-    Database db(*DatabaseConfig::parse(spec, &error));
+    Database db(*DatabaseConfig::parse(dbUrl, &error));
     db.createSchema();
     Fixture::import(db, fixtureJson);
-    return spec;
+    return dbUrl;
 }
 
 QString freshPostgres(Context &ctx, const QByteArray &fixtureJson)
@@ -394,11 +394,11 @@ QString freshPostgres(Context &ctx, const QByteArray &fixtureJson)
         QSqlQuery q(admin.connection());
         q.exec("CREATE SCHEMA " + schema);
     }
-    const QString spec = ctx.postgresUrl + "?schema=" + schema;
-    Database db(*DatabaseConfig::parse(spec, &error));
+    const QString dbUrl = ctx.postgresUrl + "?schema=" + schema;
+    Database db(*DatabaseConfig::parse(dbUrl, &error));
     db.createSchema();
     Fixture::import(db, fixtureJson);
-    return spec;
+    return dbUrl;
 }
 
 void report(const char *id, const char *what, const QString &result)
@@ -411,9 +411,9 @@ void report(const char *id, const char *what, const QString &result)
 void mixedLoad(Context &ctx, const char *id, bool underAttack, bool postgres)
 {
     const QByteArray data = fixture(100, 2000);
-    const QString spec = postgres ? freshPostgres(ctx, data) : freshSqlite(ctx, QString::fromLatin1(id), data);
+    const QString dbUrl = postgres ? freshPostgres(ctx, data) : freshSqlite(ctx, QString::fromLatin1(id), data);
     Server server;
-    if (!server.start(ctx.serverBin, spec, {}, ctx.dir.filePath(QString::fromLatin1(id) + ".log"))) {
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath(QString::fromLatin1(id) + ".log"))) {
         report(id, "server", "did not start");
         return;
     }
@@ -451,12 +451,12 @@ void mixedLoad(Context &ctx, const char *id, bool underAttack, bool postgres)
     for (int i = 0; i < clients; ++i)
         acked[activity[size_t(i)]].first += stats[size_t(i)].writes;
     server.stop();
-    const AuditCheck audit = checkAudit(spec, acked);
+    const AuditCheck audit = checkAudit(dbUrl, acked);
     // Own activities: the final value is the last one acknowledged.
     long lastLost = 0;
     if (!postgres) {
         QString error;
-        Database db(*DatabaseConfig::parse(spec, &error));
+        Database db(*DatabaseConfig::parse(dbUrl, &error));
         for (int i = 0; i < clients; ++i) {
             if (last[size_t(i)] < 0)
                 continue;
@@ -484,9 +484,9 @@ void mixedLoad(Context &ctx, const char *id, bool underAttack, bool postgres)
 
 void loginFlood(Context &ctx)
 {
-    const QString spec = freshSqlite(ctx, "H3", fixture(100, 2000));
+    const QString dbUrl = freshSqlite(ctx, "H3", fixture(100, 2000));
     Server server;
-    if (!server.start(ctx.serverBin, spec, {}, ctx.dir.filePath("H3.log")))
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath("H3.log")))
         return report("H3", "server", "did not start");
     const std::string token = login(server.port, "ANA", "ana123");
     std::atomic<bool> stop{false};
@@ -539,9 +539,9 @@ void loginFlood(Context &ctx)
 
 void gzipBomb(Context &ctx)
 {
-    const QString spec = freshSqlite(ctx, "H4", fixture(10, 10));
+    const QString dbUrl = freshSqlite(ctx, "H4", fixture(10, 10));
     Server server;
-    if (!server.start(ctx.serverBin, spec, {}, ctx.dir.filePath("H4.log")))
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath("H4.log")))
         return report("H4", "server", "did not start");
     const std::string token = login(server.port, "ANA", "ana123");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -577,9 +577,9 @@ void gzipBomb(Context &ctx)
 
 void manyKeepAlive(Context &ctx)
 {
-    const QString spec = freshSqlite(ctx, "H6", fixture(100, 2000));
+    const QString dbUrl = freshSqlite(ctx, "H6", fixture(100, 2000));
     Server server;
-    if (!server.start(ctx.serverBin, spec, {}, ctx.dir.filePath("H6.log")))
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath("H6.log")))
         return report("H6", "server", "did not start");
     const std::string token = login(server.port, "ANA", "ana123");
     constexpr int clients = 64;
@@ -627,10 +627,10 @@ void largestReads(Context &ctx)
 {
     QElapsedTimer load;
     load.start();
-    const QString spec = freshSqlite(ctx, "H7", fixture(5000, 200000));
+    const QString dbUrl = freshSqlite(ctx, "H7", fixture(5000, 200000));
     std::fprintf(stderr, "H7: 5,000 activities / 200,000 bookings loaded in %lld s\n", load.elapsed() / 1000);
     Server server;
-    if (!server.start(ctx.serverBin, spec, {}, ctx.dir.filePath("H7.log")))
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath("H7.log")))
         return report("H7", "server", "did not start");
     const std::string token = login(server.port, "ANA", "ana123");
     const qint64 idle = server.memoryKiB("VmRSS");
