@@ -170,18 +170,14 @@ void TfrmFiltroConcAtivProj::PesquisaGrupo(const QString &method, TClientDataSet
                                            TDataSource *dataSource, const QString &keyField,
                                            const QString &titleKey, const QString &notFoundKey, QString &picked)
 {
-    ActiveShowAvi(app()->MainForm(), 6);
-    try {
+    {
+        ShowAviScope espera(app()->MainForm(), 6);
         dataSet->SetData(CheckResultServ(frmConcAtivProj->netConcAtivProj->AppServer().call(
                                              method, {frmConcAtivProj->edtCDFILIAL->Text(),
                                                       frmConcAtivProj->edtCDPROJETO->Text(), QString(),
                                                       QStringLiteral("T")}),
                                          true, 0));
-    } catch (...) {
-        DeactiveShowAvi();
-        throw;
     }
-    DeactiveShowAvi();
     PesquisaLista(dataSource, keyField, msgPadrao->Msg(titleKey) + QLatin1Char('|') + msgPadrao->Msg(notFoundKey),
                   false, picked);
 }
@@ -310,8 +306,8 @@ void TfrmFiltroConcAtivProj::sbtConfirmaClick(QObject *)
     if (ckbNAprovada->Checked())
         status += QStringLiteral("_N");
 
-    ActiveShowAvi(app()->MainForm(), 1);
-    try {
+    {
+        ShowAviScope espera(app()->MainForm(), 1);
         // The last six go by reference: what the server leaves in them is kept.
         const QJsonValue atividades = CheckResultServ(
             frmConcAtivProj->netConcAtivProj->AppServer().call(
@@ -320,11 +316,7 @@ void TfrmFiltroConcAtivProj::sbtConfirmaClick(QObject *)
                  &stTItTrab, &stOperador, &stTOperador, &situacao, &status}),
             true, 0);
         frmConcAtivProj->cdsConcAtivProj->SetData(atividades);
-    } catch (...) {
-        DeactiveShowAvi();
-        throw;
     }
-    DeactiveShowAvi();
     Close();
 }
 
