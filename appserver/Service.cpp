@@ -587,39 +587,42 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
         }
     }
 
-    Sql q(db, QStringLiteral(
-                  "SELECT A.CDSEQCRONPRJ, A.DESCRICAO, A.CDFILIAL, A.CDPROJETO, A.NRBASELINEPR, A.CDVERCRONPRJ,"
-                  " A.CDOPERRESP, O.NMOPERADOR, A.NRTAREFA, A.NRPLATIVTARE, A.QTTEMPLAITAR, A.DTINIITCRPRJ,"
-                  " A.DTFINITCRPRJ, A.DTINPATIVTAR, A.DTFIPATIVTAR, A.CDFILAPRIO, A.VRPERCCONCL, A.DTHRAPROVATIVTA,"
-                  " A.DTINIULTATIV, A.SITUACAO"
-                  " FROM ATIVIDADE A JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP"
-                  " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
-                  + extra + QStringLiteral(" ORDER BY A.CDSEQCRONPRJ, A.NRBASELINEPR, A.CDVERCRONPRJ"));
-    q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto);
+    QList<QPair<QString, QString>> binds{{QStringLiteral(":CDFILIAL"), filial}, {QStringLiteral(":CDPROJETO"), projeto}};
     for (qsizetype i = 0; i < items.size(); ++i)
-        q.bind(QStringLiteral(":IT%1").arg(i), items[i]);
+        binds.append({QStringLiteral(":IT%1").arg(i), items[i]});
     for (qsizetype i = 0; i < operatorsList.size(); ++i)
-        q.bind(QStringLiteral(":OP%1").arg(i), operatorsList[i]);
+        binds.append({QStringLiteral(":OP%1").arg(i), operatorsList[i]});
     for (qsizetype i = 0; i < situations.size(); ++i)
-        q.bind(QStringLiteral(":SI%1").arg(i), situations[i]);
-    q.exec();
+        binds.append({QStringLiteral(":SI%1").arg(i), situations[i]});
+    FastRead q(db,
+               QStringLiteral(
+                   "SELECT A.CDSEQCRONPRJ, A.DESCRICAO, A.CDFILIAL, A.CDPROJETO, A.NRBASELINEPR, A.CDVERCRONPRJ,"
+                   " A.CDOPERRESP, O.NMOPERADOR, A.NRTAREFA, A.NRPLATIVTARE, A.QTTEMPLAITAR, A.DTINIITCRPRJ,"
+                   " A.DTFINITCRPRJ, A.DTINPATIVTAR, A.DTFIPATIVTAR, A.CDFILAPRIO, A.VRPERCCONCL, A.DTHRAPROVATIVTA,"
+                   " A.DTINIULTATIV, A.SITUACAO"
+                   " FROM ATIVIDADE A JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP"
+                   " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
+                   + extra + QStringLiteral(" ORDER BY A.CDSEQCRONPRJ, A.NRBASELINEPR, A.CDVERCRONPRJ"),
+               binds);
+    QByteArray key;
     while (q.next()) {
-        const QString key = q.text(4) + QLatin1Char('\x1f') + q.text(5) + QLatin1Char('\x1f') + q.text(0);
-        const qint64 bookedForActivity = booked.value(key.toUtf8());
-        const bool approved = !q.value(17).isNull() && !q.text(17).isEmpty();
+        key.clear();
+        key.append(q.utf8(4)).append('\x1f').append(q.utf8(5)).append('\x1f').append(q.utf8(0));
+        const qint64 bookedForActivity = booked.value(key);
+        const bool approved = !q.isNull(17) && !q.utf8(17).isEmpty();
         packet.beginRow();
         packet.text(QStringLiteral("N"));        // IDCHECK
         for (int i = 0; i <= 9; ++i)             // CDSEQCRONPRJ, DESCRICAO, CDFILIAL, CDPROJETO, NRBASELINEPR,
-            packet.text(q.value(i));             // CDVERCRONPRJ, CDOPERRESP, NMOPERADOR, NRTAREFA, NRPLATIVTARE
-        packet.number(q.value(10));              // QTTEMPLAITAR
+            q.textTo(packet, i);                 // CDVERCRONPRJ, CDOPERRESP, NMOPERADOR, NRTAREFA, NRPLATIVTARE
+        q.numberTo(packet, 10);                  // QTTEMPLAITAR
         for (int i = 11; i <= 15; ++i)           // DTINIITCRPRJ, DTFINITCRPRJ, DTINPATIVTAR, DTFIPATIVTAR,
-            packet.text(q.value(i));             // CDFILAPRIO
-        packet.number(q.value(16));              // VRPERCCONCL
-        packet.text(q.value(17));                // DTHRAPROVATIVTA
-        packet.text(q.value(18));                // DTINIULTATIV
+            q.textTo(packet, i);                 // CDFILAPRIO
+        q.numberTo(packet, 16);                  // VRPERCCONCL
+        q.textTo(packet, 17);                    // DTHRAPROVATIVTA
+        q.textTo(packet, 18);                    // DTINIULTATIV
         packet.text(hoursText(bookedForActivity, 8)); // APROPRIA
         packet.text(approved ? QStringLiteral("A") : QStringLiteral("N")); // STAPROVACAO
-        packet.text(q.value(19));                // SITUACAO
+        q.textTo(packet, 19);                    // SITUACAO
         packet.endRow();
     }
     return packet.finish();
