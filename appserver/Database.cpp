@@ -98,6 +98,10 @@ const char *const kSchema[] = {
     // The project's bookings in activity order (getCSAAux) without a sort.
     "CREATE INDEX IF NOT EXISTS APROPRIACAO_ORDEM ON APROPRIACAO"
     " (CDFILIAL, CDPROJETO, CDSEQCRONPRJ, NRBASELINEPR, CDVERCRONPRJ, NRSEQAPROCSA)",
+    // Booked time (per activity and per project) read from this index alone,
+    // never from the wide booking rows.
+    "CREATE INDEX IF NOT EXISTS APROPRIACAO_HORAS ON APROPRIACAO"
+    " (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, DTHRINIAPROCSA, DTHRFIMAPROCSA)",
 
     // One row per approval or percentage change.
     "CREATE TABLE IF NOT EXISTS AUDITORIA ("
