@@ -45,6 +45,18 @@ inline bool leaveGrid(TfrmConcAtivProj *s)
     return QTest::qWaitFor([s] { return !s->cdsConcAtivProj->Active(); }, 2000);
 }
 
+// Each case starts with the host's window active, no project loaded, no
+// message pending and the server's request log marked.
+inline bool startCase(ScreenHarness &host, TfrmConcAtivProj *s)
+{
+    QApplication::setActiveWindow(host.mainWindow());
+    if (!QTest::qWaitForWindowActive(host.mainWindow()) || !leaveGrid(s))
+        return false;
+    host.takeMessages();
+    host.server().markCalls();
+    return true;
+}
+
 inline QModelIndex cell(TfrmConcAtivProj *s, int row, const QString &field)
 {
     return s->dbgPadrao->model()->index(row, IndiceCol(s->dbgPadrao, field));

@@ -60,11 +60,7 @@ void tst_screen_approval::initTestCase()
 
 void tst_screen_approval::init()
 {
-    QApplication::setActiveWindow(m_host.mainWindow());
-    QVERIFY(QTest::qWaitForWindowActive(m_host.mainWindow()));
-    QVERIFY(leaveGrid(s));
-    m_host.takeMessages();
-    m_host.server().markCalls();
+    QVERIFY(startCase(m_host, s));
 }
 
 void tst_screen_approval::cleanup()

@@ -94,11 +94,7 @@ void tst_screen_grid::initTestCase()
 
 void tst_screen_grid::init()
 {
-    QApplication::setActiveWindow(m_host.mainWindow());
-    QVERIFY(QTest::qWaitForWindowActive(m_host.mainWindow()));
-    QVERIFY(leaveGrid(s));
-    m_host.takeMessages();
-    m_host.server().markCalls();
+    QVERIFY(startCase(m_host, s));
 }
 
 void tst_screen_grid::cleanup()
