@@ -148,6 +148,10 @@ private:
     QStringList activityTasks() const;
     QList<ServerFixture::Call> callsOf(const QString &method);
     QWidget *focused() const { return QApplication::focusWidget(); }
+    // The screen's connection reopens on a closed port of the server's host
+    // (every call fails as with a server gone), and back to the real server.
+    void cutConnection();
+    void restoreConnection();
 
     QTemporaryDir m_settingsDir;
     ScreenHarness m_host;
@@ -235,6 +239,26 @@ QList<ServerFixture::Call> tst_filter_dialog::callsOf(const QString &method)
         if (call.method == method)
             out << call;
     return out;
+}
+
+void tst_filter_dialog::cutConnection()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const int closed = probe.serverPort();
+    probe.close();
+    const QString host = m_host.server().host();
+    s->netConcAtivProj->SetConnected(false);
+    s->netConcAtivProj->BeforeConnect = [this, host, closed](QObject *) {
+        s->netConcAtivProj->SetHost(host);
+        s->netConcAtivProj->SetPort(closed);
+    };
+}
+
+void tst_filter_dialog::restoreConnection()
+{
+    s->netConcAtivProj->SetConnected(false);
+    s->netConcAtivProj->BeforeConnect = [this](QObject *sender) { s->netConcAtivProjBeforeConnect(sender); };
 }
 
 void tst_filter_dialog::beforeFirstUseTheLoadIsUnfiltered()
@@ -545,20 +569,11 @@ void tst_filter_dialog::pickedWorkItemWithComma()
 
 void tst_filter_dialog::failingLookupShowsNoPicker()
 {
-    const int port = s->netConcAtivProj->Port();
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const int closed = probe.serverPort();
-    probe.close();
     bool pickerShown = false;
     QStringList messages;
     withDialog([&](TfrmFiltroConcAtivProj *d) {
         QTest::mouseClick(d->rbtListaOp, Qt::LeftButton);
-        s->netConcAtivProj->SetConnected(false);
-        s->netConcAtivProj->BeforeConnect = [&](QObject *) {
-            s->netConcAtivProj->SetHost(m_host.server().host());
-            s->netConcAtivProj->SetPort(closed);
-        };
+        cutConnection();
         ModalAnswer picker(isPicker, [&](QWidget *w) {
             pickerShown = true;
             QTest::keyClick(w, Qt::Key_Escape);
@@ -568,38 +583,27 @@ void tst_filter_dialog::failingLookupShowsNoPicker()
         QCOMPARE(ShowAviDepth(), 0);
         QTest::mouseClick(d->sbtCancel, Qt::LeftButton);
     });
-    s->netConcAtivProj->SetConnected(false);
-    s->netConcAtivProj->BeforeConnect = [this](QObject *sender) { s->netConcAtivProjBeforeConnect(sender); };
+    restoreConnection();
     QCOMPARE(messages.size(), 1);
     QVERIFY(!pickerShown);
-    Q_UNUSED(port);
 }
 
 void tst_filter_dialog::failingConfirmKeepsDialogAndList()
 {
     const QStringList before = activityTasks();
     QVERIFY(!before.isEmpty());
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const int closed = probe.serverPort();
-    probe.close();
     bool stillOpen = false;
     QStringList messages;
     withDialog([&](TfrmFiltroConcAtivProj *d) {
         setBoxes(d, QStringLiteral("001"));
-        s->netConcAtivProj->SetConnected(false);
-        s->netConcAtivProj->BeforeConnect = [&](QObject *) {
-            s->netConcAtivProj->SetHost(m_host.server().host());
-            s->netConcAtivProj->SetPort(closed);
-        };
+        cutConnection();
         QTest::mouseClick(d->sbtConfirma, Qt::LeftButton);
         messages = m_host.takeMessages();
         stillOpen = d->Visible();
         QCOMPARE(ShowAviDepth(), 0);
         QTest::mouseClick(d->sbtCancel, Qt::LeftButton);
     });
-    s->netConcAtivProj->SetConnected(false);
-    s->netConcAtivProj->BeforeConnect = [this](QObject *sender) { s->netConcAtivProjBeforeConnect(sender); };
+    restoreConnection();
     QVERIFY(stillOpen);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(activityTasks(), before);
