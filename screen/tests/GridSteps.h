@@ -45,6 +45,15 @@ inline bool leaveGrid(TfrmConcAtivProj *s)
     return QTest::qWaitFor([s] { return !s->cdsConcAtivProj->Active(); }, 2000);
 }
 
+// The screen opened by the host against a server holding the grid fixture;
+// nullptr with the reason when it could not be.
+inline TfrmConcAtivProj *openOnGridFixture(ScreenHarness &host, QString *error)
+{
+    if (!host.setUp(error, QStringLiteral(VOR_GRID_FIXTURE)))
+        return nullptr;
+    return host.openScreen();
+}
+
 // Each case starts with the host's window active, no project loaded, no
 // message pending and the server's request log marked.
 inline bool startCase(ScreenHarness &host, TfrmConcAtivProj *s)

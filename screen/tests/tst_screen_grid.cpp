@@ -87,9 +87,8 @@ void tst_screen_grid::initTestCase()
     if (!ServerFixture::serverBuilt())
         QSKIP("the application server is not built");
     QString error;
-    QVERIFY2(m_host.setUp(&error, QStringLiteral(VOR_GRID_FIXTURE)), qPrintable(error));
-    s = m_host.openScreen();
-    QVERIFY(s);
+    s = openOnGridFixture(m_host, &error);
+    QVERIFY2(s, qPrintable(error));
 }
 
 void tst_screen_grid::init()
