@@ -45,11 +45,11 @@ inline bool leaveGrid(TfrmConcAtivProj *s)
     return QTest::qWaitFor([s] { return !s->cdsConcAtivProj->Active(); }, 2000);
 }
 
-// The screen opened by the host against a server holding the grid fixture;
+// The screen opened by the host against a server holding the given fixture;
 // nullptr with the reason when it could not be.
-inline TfrmConcAtivProj *openOnGridFixture(ScreenHarness &host, QString *error)
+inline TfrmConcAtivProj *openOnFixture(ScreenHarness &host, const QString &fixture, QString *error)
 {
-    if (!host.setUp(error, QStringLiteral(VOR_GRID_FIXTURE)))
+    if (!host.setUp(error, fixture))
         return nullptr;
     return host.openScreen();
 }

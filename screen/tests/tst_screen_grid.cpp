@@ -87,7 +87,7 @@ void tst_screen_grid::initTestCase()
     if (!ServerFixture::serverBuilt())
         QSKIP("the application server is not built");
     QString error;
-    s = openOnGridFixture(m_host, &error);
+    s = openOnFixture(m_host, QStringLiteral(VOR_GRID_FIXTURE), &error);
     QVERIFY2(s, qPrintable(error));
 }
 
