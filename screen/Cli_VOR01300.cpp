@@ -13,6 +13,7 @@
 #include "DBText.h"
 #include "DataSource.h"
 #include "Errors.h"
+#include "Guard.h"
 #include "Events.h"
 #include "Edit.h"
 #include "GroupBox.h"
@@ -28,6 +29,7 @@
 #include "Services.h"
 #include "ShowAvi.h"
 
+#include <QApplication>
 #include <QJsonArray>
 #include <QLayout>
 #include <QLineEdit>
@@ -38,6 +40,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <charconv>
 #include <cmath>
 
@@ -70,6 +73,11 @@ void CriaConcAtivProj()
 }
 
 namespace {
+
+// The fields that name an activity on the server.
+const QStringList kChaveAtividade{QStringLiteral("CDFILIAL"), QStringLiteral("CDPROJETO"),
+                                  QStringLiteral("NRBASELINEPR"), QStringLiteral("CDVERCRONPRJ"),
+                                  QStringLiteral("CDSEQCRONPRJ")};
 
 // Colours of the family's standard look.
 const QColor clInfoBk{255, 255, 225};
@@ -374,6 +382,12 @@ void TfrmConcAtivProj::CriaTela()
     // Below the activity grid: the strip and the bookings of the current activity.
     panDbgPadrao->layout()->addWidget(Panel1);
     panDbgPadrao->layout()->addWidget(ScrollBox1);
+    // The keyboard goes header -> activities -> bookings; the scroll box
+    // around the bookings is no stop of its own.
+    ScrollBox1->setFocusPolicy(Qt::NoFocus);
+    QWidget::setTabOrder(edtCDFILIAL, edtCDPROJETO);
+    QWidget::setTabOrder(edtCDPROJETO, dbgPadrao);
+    QWidget::setTabOrder(dbgPadrao, dbgApropriaCSA);
     setBackground(dbgApropriaCSA, clInfoBk);
 
     // Menu: the inherited items start disabled; filter and approve are added.
@@ -483,6 +497,13 @@ void TfrmConcAtivProj::LigaEventos()
     };
     dbgPadrao->OnTitleClick = [this](TColumn *column) { dbgPadraoTitleClick(column); };
     dbgPadrao->OnColEnter = [this](QObject *sender) { dbgPadraoColEnter(sender); };
+    // Leaving the list (for the header, the bookings or any other control)
+    // sends a percentage still being typed, as a row move does; a failure
+    // keeps the user on the row.
+    dbgPadrao->OnExit = [this](QObject *) {
+        if (cdsConcAtivProj->Active() && !AssentaPercentual())
+            throw EAbort();
+    };
     cdsConcAtivProj->AfterScroll = [this](TClientDataSet &dataSet) { cdsConcAtivProjAfterScroll(dataSet); };
     cdsConcAtivProj->AfterPost = [this](TClientDataSet &dataSet) { cdsConcAtivProjAfterPost(dataSet); };
     sbtConcluir->OnClick = [this](QObject *sender) { sbtConcluirClick(sender); };
@@ -550,6 +571,12 @@ void TfrmConcAtivProj::FormCreate(QObject *sender)
 
 void TfrmConcAtivProj::FormClose(QObject *sender, TCloseAction &action)
 {
+    // A percentage being typed is sent as a row move would send it; when that
+    // fails the screen stays open on it.
+    if (cdsConcAtivProj->Active() && !AssentaPercentual()) {
+        action = caNone;
+        return;
+    }
     netConcAtivProj->SetConnected(false);
     TfrmPadraoGrid::FormClose(sender, action);
 }
@@ -569,7 +596,48 @@ void TfrmConcAtivProj::netConcAtivProjBeforeConnect(QObject *)
 
 QJsonValue TfrmConcAtivProj::ChamaServidor(const QString &method, const QList<RemoteArg> &args)
 {
-    return CheckResultServ(netConcAtivProj->AppServer().call(method, args), true, 0);
+    return ConfereServidor(method, netConcAtivProj->AppServer().call(method, args));
+}
+
+QJsonValue TfrmConcAtivProj::ConfereServidor(const QString &method, const QJsonValue &resultado)
+{
+    const QJsonObject erro = resultado.toObject().value(QLatin1String("error")).toObject();
+    if (erro.isEmpty()) {
+        // The server answers again after a write whose outcome was unknown:
+        // the list is read again once the running handler is over.
+        if (m_releituraPendente && !m_releituraAgendada) {
+            m_releituraAgendada = true;
+            QTimer::singleShot(0, this, [this] {
+                m_releituraAgendada = false;
+                runGuarded([this] { ReleListaPendente(); });
+            });
+        }
+    } else if (erro.value(QLatin1String("code")).toInt() == TNetConnection::ErrTimeout
+               && (method == QLatin1String("setAprovaAtividades") || method == QLatin1String("SetAtualizaConcCSA"))) {
+        // The request may have been applied after the host gave up on it.
+        m_releituraPendente = true;
+        MensErro(erro.value(QLatin1String("message")).toString()
+                     + QStringLiteral("\n\nNão se sabe se a gravação foi feita. A lista de atividades será lida de "
+                                      "novo assim que o servidor responder; confira-a antes de repetir a operação."),
+                 true);
+    }
+    return CheckResultServ(resultado, true, 0);
+}
+
+void TfrmConcAtivProj::ReleListaPendente()
+{
+    // Only a list in browse state is replaced: a row being edited is the
+    // user's, and the next write re-reads it anyway.
+    if (!m_releituraPendente || !cdsConcAtivProj->Active() || dtsPadrao->state() != TDataSource::dsBrowse
+        || QApplication::activeModalWidget())
+        return;
+    m_releituraPendente = false;
+    try {
+        RecarregaComResumo(ChaveAtual(), {});
+    } catch (...) {
+        m_releituraPendente = true;
+        throw;
+    }
 }
 
 void TfrmConcAtivProj::Esvazia(TClientDataSet *dataSet)
@@ -613,10 +681,14 @@ void TfrmConcAtivProj::vd_CDPROJETO(bool obrigatorio)
             MensErro(msgPadrao->Msg(QStringLiteral("PROINF")), true);
         }
         edtCDPROJETO->SetText(Ajusta(edtCDPROJETO->Text(), 10));
-        {
+        try {
             ShowAviScope espera(app()->MainForm(), 6);
             cdsProjeto->SetData(ChamaServidor(QStringLiteral("getProjeto"),
                                               {edtCDFILIAL->Text(), edtCDPROJETO->Text(), QString()}));
+        } catch (...) {
+            // The server could not answer: the code typed is kept for a retry.
+            edtCDPROJETO->SetFocus();
+            throw;
         }
         if (cdsProjeto->IsEmpty())
             MensErro(msgPadrao->Msg(QStringLiteral("PRONCAD")), true);
@@ -746,7 +818,7 @@ void TfrmConcAtivProj::CarregaAtividades()
 void TfrmConcAtivProj::LiberaFiltro()
 {
     m_filtroLiberado = true;
-    sbtFiltro->SetEnabled(true);
+    sbtFiltro->SetEnabled(dtsPadrao->state() != TDataSource::dsEdit);
     mnuFiltrar->SetEnabled(sbtFiltro->Enabled());
 }
 
@@ -769,10 +841,10 @@ void TfrmConcAtivProj::panFiltroProjExit(QObject *)
     CarregaApropriacoes();
     const auto [filial, projeto] = ProjetoDaLista();
     cdsCSAAux->SetData(ChamaServidor(QStringLiteral("getCSAAux"), {filial, projeto}));
-    const QJsonArray planejamento = ChamaServidor(QStringLiteral("getPlanProj"), {filial, projeto}).toArray();
-    cdsPlanProj->SetData(planejamento.at(0));
-    cdsPlanCSA->SetData(planejamento.at(1));
-    MostraAcompanhamento();
+    CarregaPlanejamento(filial, projeto);
+    // A load started from the keyboard goes on in the activity list.
+    if (QApplication::focusWidget() != dbgPadrao && !dbgPadrao->isAncestorOf(QApplication::focusWidget()))
+        dbgPadrao->SetFocus();
 }
 
 void TfrmConcAtivProj::MostraAcompanhamento()
@@ -905,7 +977,7 @@ const TImage *TfrmConcAtivProj::IconeMarca() const
     return cdsConcAtivProjIDCHECK->AsString() == QLatin1String("S") ? imgChecked : imgUnchecked;
 }
 
-void TfrmConcAtivProj::dbgPadraoDrawColumnCell(QObject *, const QRect &rect, int, TColumn *column, int)
+void TfrmConcAtivProj::dbgPadraoDrawColumnCell(QObject *, const QRect &rect, int, TColumn *column, int state)
 {
     if (cdsConcAtivProj->IsEmpty() || !column)
         return;
@@ -933,7 +1005,9 @@ void TfrmConcAtivProj::dbgPadraoDrawColumnCell(QObject *, const QRect &rect, int
     if (!alerta && !concluida)
         return;
     canvas->FillRect(rect);
-    canvas->Font.Color = concluida ? clGray : clGreen;
+    // On the selection the highlight's own text colour stays readable.
+    if (!(state & gdSelected))
+        canvas->Font.Color = concluida ? clGray : clGreen;
     const TField *field = column->Field();
     canvas->TextRect(rect, rect.left() + 2, rect.top() + 2, field ? field->DisplayText() : QString());
     if (alerta && column->FieldName() == QLatin1String("DESCRICAO"))
@@ -1039,10 +1113,16 @@ void TfrmConcAtivProj::dbgPadraoKeyPress(QObject *sender, QChar &key)
     if (campoSelecionado(dbgPadrao) != kVRPERCCONCL)
         return;
 
+    // The point and the keypad's decimal key write the decimal comma: a user
+    // who types 8.5 means eight and a half, never 85.
+    const QChar decimal = Workstation::decimalSeparator();
+    if (key == QLatin1Char('.') || key == QLatin1Char(','))
+        key = decimal;
     if (dtsPadrao->state() == TDataSource::dsBrowse && PercentualEditavel()) {
-        // Only a digit begins a new value: Enter, Tab, Backspace and the like
-        // move or do nothing, and never leave an emptied percentage behind.
-        if (!ehDigito(key)) {
+        // Only a digit or the comma begins a new value: Enter, Tab, Backspace
+        // and the like move or do nothing, and never leave an emptied
+        // percentage behind.
+        if (!ehDigito(key) && key != decimal) {
             if (!key.isNull() && key.unicode() >= 32)
                 key = QChar();
             return;
@@ -1059,13 +1139,23 @@ void TfrmConcAtivProj::dbgPadraoKeyPress(QObject *sender, QChar &key)
 
 void TfrmConcAtivProj::Vd_Virgula(TDBGrid *grid, const QString &fieldName, QChar &key)
 {
-    if (campoSelecionado(grid) == fieldName && key == QLatin1Char(',')) {
-        const QString texto = GridText(grid, fieldName, false);
+    const QChar decimal = Workstation::decimalSeparator();
+    if (campoSelecionado(grid) == fieldName && key == decimal) {
+        // What the comma is added to: a selection is replaced by typing, and
+        // with no editor open the key begins a fresh value.
+        const QString texto = GridText(grid, fieldName, true);
         if (texto.isEmpty()) {
+            // A value never starts with a comma: ",5" is "0,5".
+            if (!grid->InplaceEditor())
+                grid->SetEditorMode(true);
+            if (QLineEdit *editor = grid->InplaceEditor()) {
+                editor->setText(QStringLiteral("0") + decimal);
+                editor->setCursorPosition(editor->text().size());
+            }
             key = QChar();
             return;
         }
-        if (texto.count(QLatin1Char(',')) > 0)
+        if (texto.count(decimal) > 0)
             key = QChar();
     }
     if (!ehDigito(key))
@@ -1113,6 +1203,12 @@ std::pair<QString, QString> TfrmConcAtivProj::ProjetoDaLista() const
 
 void TfrmConcAtivProj::CarregaApropriacoes()
 {
+    // Editability and command states follow the bookings shown, also when
+    // they could not be fetched (then there are none to edit against).
+    auto estados = onScopeExit([this] {
+        dbgPadraoColEnter(dbgPadrao);
+        dtsPadraoStateChange(dtsPadrao);
+    });
     if (cdsConcAtivProj->IsEmpty()) {
         Esvazia(cdsApropriaCSA);
         return;
@@ -1131,12 +1227,6 @@ void TfrmConcAtivProj::cdsConcAtivProjAfterScroll(TClientDataSet &)
 {
     if (m_adiaApropriacoes)
         return;
-    // Editability and command states follow the bookings shown, also when
-    // they could not be fetched (then there are none to edit against).
-    auto estados = onScopeExit([this] {
-        dbgPadraoColEnter(dbgPadrao);
-        dtsPadraoStateChange(dtsPadrao);
-    });
     CarregaApropriacoes();
 }
 
@@ -1175,11 +1265,87 @@ void TfrmConcAtivProj::cdsConcAtivProjAfterPost(TClientDataSet &)
     }
     if (campoSelecionado(dbgPadrao) == kIDCHECK || m_marcandoTodas)
         return;
-    ChamaServidor(QStringLiteral("SetAtualizaConcCSA"),
-                  {cdsConcAtivProjCDFILIAL->AsString(), cdsConcAtivProjCDPROJETO->AsString(),
-                   cdsConcAtivProjNRBASELINEPR->AsString(), cdsConcAtivProjCDVERCRONPRJ->AsString(),
-                   cdsConcAtivProjCDSEQCRONPRJ->AsString(), cdsConcAtivProjVRPERCCONCL->AsString()});
-    sbtVerificarClick(this);
+    // Where the cursor goes after the reload: the activity the user was moving
+    // to, else the one just posted, found again by their keys.
+    const QVariantList postada = ChaveAtual();
+    const int alvo = dbgPadrao->MoveTargetRow();
+    const QVariantList destino = alvo >= 0 && alvo < cdsConcAtivProj->RecordCount() ? ChaveDaLinha(alvo)
+                                                                                      : QVariantList();
+    try {
+        ChamaServidor(QStringLiteral("SetAtualizaConcCSA"),
+                      {cdsConcAtivProjCDFILIAL->AsString(), cdsConcAtivProjCDPROJETO->AsString(),
+                       cdsConcAtivProjNRBASELINEPR->AsString(), cdsConcAtivProjCDVERCRONPRJ->AsString(),
+                       cdsConcAtivProjCDSEQCRONPRJ->AsString(), cdsConcAtivProjVRPERCCONCL->AsString()});
+    } catch (...) {
+        // Not stored: the row goes back to being edited with what was typed,
+        // so that the user can send it again or cancel it.
+        const QVariant digitado = cdsConcAtivProjVRPERCCONCL->Value();
+        RestauraPercentual();
+        cdsConcAtivProj->Edit();
+        cdsConcAtivProjVRPERCCONCL->SetValue(digitado);
+        throw;
+    }
+    if (m_adiaRecarga)
+        return; // the caller reloads once, after its own request
+    RecarregaComResumo(destino, postada);
+}
+
+QVariantList TfrmConcAtivProj::ChaveDaLinha(int linha) const
+{
+    QVariantList chave;
+    for (const QString &campo : kChaveAtividade)
+        chave << cdsConcAtivProj->valueAt(linha, cdsConcAtivProj->fieldIndex(campo));
+    return chave;
+}
+
+QVariantList TfrmConcAtivProj::ChaveAtual() const
+{
+    if (cdsConcAtivProj->IsEmpty())
+        return {};
+    return ChaveDaLinha(cdsConcAtivProj->currentIndex());
+}
+
+void TfrmConcAtivProj::RecarregaComResumo(const QVariantList &destino, const QVariantList &alternativa)
+{
+    {
+        ShowAviScope espera(app()->MainForm(), 6);
+        {
+            // The list's own moves fetch no bookings: the activity the cursor
+            // ends on gets them once, below.
+            m_adiaApropriacoes = true;
+            auto fim = onScopeExit([this] { m_adiaApropriacoes = false; });
+            CarregaAtividades();
+            if (!cdsConcAtivProj->IsEmpty()) {
+                const bool achou = (!destino.isEmpty() && cdsConcAtivProj->Locate(kChaveAtividade, destino))
+                                   || (!alternativa.isEmpty() && cdsConcAtivProj->Locate(kChaveAtividade, alternativa));
+                if (!achou)
+                    cdsConcAtivProj->First();
+            }
+        }
+        CarregaApropriacoes();
+        const auto [filial, projeto] = ProjetoDaLista();
+        cdsCSAAux->SetData(ChamaServidor(QStringLiteral("getCSAAux"), {filial, projeto}));
+        CarregaPlanejamento(filial, projeto);
+    }
+    vd_IDCHECK();
+}
+
+void TfrmConcAtivProj::CarregaPlanejamento(const QString &filial, const QString &projeto)
+{
+    const QJsonArray planejamento = ChamaServidor(QStringLiteral("getPlanProj"), {filial, projeto}).toArray();
+    cdsPlanProj->SetData(planejamento.at(0));
+    cdsPlanCSA->SetData(planejamento.at(1));
+    MostraAcompanhamento();
+}
+
+bool TfrmConcAtivProj::AssentaPercentual()
+{
+    // The text still in the cell editor belongs to the row; a refused text
+    // keeps the user there.
+    if (!dbgPadrao->commitEditor())
+        return false;
+    cdsConcAtivProj->CheckBrowseMode();
+    return true;
 }
 
 // --- approving, verifying, editing, command states ---
@@ -1194,10 +1360,26 @@ void TfrmConcAtivProj::RecarregaAtividades()
 
 void TfrmConcAtivProj::sbtConcluirClick(QObject *)
 {
-    // A percentage still being typed is settled before the marks are read.
-    if (!dbgPadrao->commitEditor())
-        throw EAbort();
-    cdsConcAtivProj->CheckBrowseMode();
+    // A percentage still being typed is stored before the marks are read;
+    // its reload waits for the approval, so that the marks it would clear are
+    // still there to send.
+    {
+        m_adiaRecarga = true;
+        auto fim = onScopeExit([this] { m_adiaRecarga = false; });
+        if (!AssentaPercentual())
+            throw EAbort();
+    }
+    if (m_releituraPendente) {
+        // The last write's outcome is unknown: the user decides on what the
+        // server holds, not on what the screen showed before.
+        m_releituraPendente = false;
+        RecarregaComResumo(ChaveAtual(), {});
+        MensErro(QStringLiteral("A lista de atividades foi lida de novo, porque não se sabia se a última gravação "
+                                "tinha sido feita. Confira as atividades e marque de novo as que quer aprovar."),
+                 true);
+    }
+    QJsonValue resposta;
+    bool enviou = false;
     {
         const int linha = cdsConcAtivProj->RecNo();
         cdsConcAtivProj->DisableControls();
@@ -1219,11 +1401,16 @@ void TfrmConcAtivProj::sbtConcluirClick(QObject *)
         cdsConcAtivProj->SetFiltered(true);
         if (!cdsConcAtivProj->IsEmpty()) {
             ShowAviScope espera(app()->MainForm(), 6, QStringLiteral("Aprovando atividades..."));
-            ChamaServidor(QStringLiteral("setAprovaAtividades"), {RemoteArg(cdsConcAtivProj->DeltaJson())});
+            resposta = netConcAtivProj->AppServer().call(QStringLiteral("setAprovaAtividades"),
+                                                         {RemoteArg(cdsConcAtivProj->DeltaJson())});
+            enviou = true;
         }
     }
-    RecarregaAtividades();
-    vd_IDCHECK();
+    // Checked with the list whole and painted again: a message about the
+    // approval is shown over the list it is about.
+    if (enviou)
+        ConfereServidor(QStringLiteral("setAprovaAtividades"), resposta);
+    RecarregaComResumo({}, {});
 }
 
 void TfrmConcAtivProj::sbtVerificarClick(QObject *)
@@ -1262,7 +1449,7 @@ void TfrmConcAtivProj::dtsPadraoStateChange(QObject *sender)
 
     // After a load refused by the filter dialog's checks, the dialog stays
     // within reach to correct them.
-    sbtFiltro->SetEnabled(browse || m_filtroLiberado);
+    sbtFiltro->SetEnabled(browse || (m_filtroLiberado && estado == TDataSource::dsInactive));
 
     sbtIncluir->SetEnabled(false);
     sbtAlterar->SetEnabled(browse && !semApropriacoes && Responsavel());

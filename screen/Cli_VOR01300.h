@@ -8,6 +8,7 @@
 #include <QList>
 #include <QRect>
 #include <QSet>
+#include <QVariantList>
 #include <memory>
 #include <utility>
 
@@ -232,6 +233,22 @@ private:
     void LigaEventos();
     // A remote method of netConcAtivProj, its result through CheckResultServ.
     QJsonValue ChamaServidor(const QString &method, const QList<RemoteArg> &args);
+    // A method's result through CheckResultServ; a write that timed out is
+    // reported as of unknown outcome and the list is read again as soon as
+    // the server answers.
+    QJsonValue ConfereServidor(const QString &method, const QJsonValue &resultado);
+    void ReleListaPendente();
+    // Keys (kChaveAtividade) of a visible row of cdsConcAtivProj, of the current one.
+    QVariantList ChaveDaLinha(int linha) const;
+    QVariantList ChaveAtual() const;
+    // The reload after a stored percentage or an approval: list, the bookings
+    // of the activity the cursor lands on (destino, else alternativa, else the
+    // first), the project's bookings and the tracking summary.
+    void RecarregaComResumo(const QVariantList &destino, const QVariantList &alternativa);
+    void CarregaPlanejamento(const QString &filial, const QString &projeto);
+    // Sends a percentage still being typed (editor text, then the row's post);
+    // false when the editor refused its text.
+    bool AssentaPercentual();
     // Replaces a dataset's content with no rows (open, declared fields only).
     static void Esvazia(TClientDataSet *dataSet);
 
@@ -261,6 +278,9 @@ private:
     bool m_adiaApropriacoes = false;   // booking reload deferred (a walk over the list)
     bool m_marcandoTodas = false;      // the mark-all walk posts marks only
     bool m_restaurando = false;        // a percentage being put back
+    bool m_adiaRecarga = false;        // a posted percentage is sent, its reload left to the caller
+    bool m_releituraPendente = false;  // a write timed out: the list may not be what the server holds
+    bool m_releituraAgendada = false;
 
     std::unique_ptr<Ui::TfrmConcAtivProj> m_ui;
     // The last load through the filter dialog stopped at one of its checks:

@@ -194,6 +194,12 @@ void TClientDataSet::SetData(DataPacket &&packet)
 
 void TClientDataSet::setDataImpl(DataPacket &&packet)
 {
+    // New rows under a row being edited would throw the user's typing away
+    // unseen: whoever replaces the data posts or cancels the edit first.
+    if (m_state == State::Edit)
+        throw EDatabaseError(QStringLiteral("O conjunto de dados %1 tem uma alteração pendente: grave-a ou cancele-a "
+                                            "antes de carregar novos dados.")
+                                 .arg(objectName()));
     // Everything is checked and built aside first: a refused packet leaves the
     // current content untouched.
     // Without declared fields the packet's own field list becomes the fields

@@ -42,6 +42,8 @@ public:
     // value that does not fit, is refused and the previous content is kept.
     // The state listeners run as on an open, even when the dataset was open.
     // A dataset without declared fields takes its fields from the packet.
+    // Refused (EDatabaseError) while a row is being edited: the edit is never
+    // dropped silently.
     void SetData(const QJsonValue &packet);
     void SetData(const DataPacket &packet);
     void SetData(DataPacket &&packet);

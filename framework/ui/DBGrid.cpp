@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QProxyStyle>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -14,6 +15,13 @@
 #include <QStyledItemDelegate>
 
 namespace {
+
+// Ctrl+Tab and Ctrl+Shift+Tab (a back-tab) leave the grid.
+bool isLeaveKey(const QKeyEvent *event)
+{
+    return (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)
+           && (event->modifiers() & Qt::ControlModifier);
+}
 
 // The cell editor: keys go through the grid's key events first.
 class InplaceEdit final : public QLineEdit
@@ -39,6 +47,10 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override
     {
+        if (isLeaveKey(event)) {
+            m_grid->editorKey(event, this);
+            return;
+        }
         const QChar original = keyPressChar(event);
         QChar ch;
         if (!m_grid->handleKey(event, &ch)) {
@@ -124,7 +136,7 @@ public:
         // Escape cancels), not to the delegate's queued commit.
         if (event->type() == QEvent::KeyPress) {
             auto *key = static_cast<QKeyEvent *>(event);
-            if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && !isLeaveKey(key)) {
                 if (auto *e = qobject_cast<QLineEdit *>(object))
                     m_grid->editorKey(key, e);
                 return true;
@@ -144,6 +156,42 @@ GridDelegate *delegateOf(const TDBGrid *grid)
 }
 
 } // namespace
+
+// Ctrl+Tab and Ctrl+Shift+Tab belong to the grid that has the keyboard, even
+// where a window area claims them for itself (an MDI area switches windows
+// with them): an application filter, installed again whenever a grid takes
+// the focus so that it runs before the others.
+class GridLeaveKeys final : public QObject
+{
+public:
+    static void claim()
+    {
+        static QPointer<GridLeaveKeys> keys;
+        if (!keys)
+            keys = new GridLeaveKeys(qApp);
+        qApp->removeEventFilter(keys);
+        qApp->installEventFilter(keys);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType() || watched != QApplication::focusWidget())
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (!isLeaveKey(key))
+            return false;
+        for (QWidget *w = static_cast<QWidget *>(watched); w; w = w->parentWidget())
+            if (auto *grid = qobject_cast<TDBGrid *>(w)) {
+                grid->leaveGrid(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+                return true;
+            }
+        return false;
+    }
+
+private:
+    using QObject::QObject;
+};
 
 // --- TColumnTitle, TColumn -------------------------------------------------------
 
@@ -590,11 +638,13 @@ void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &prev
         // post's reactions read the column the user was in, not the one clicked.
         QPointer<TClientDataSet> ds = m_dataSet;
         m_moveColumn = previous.isValid() ? previous.column() : -1;
+        m_moveRow = current.row();
         const quint64 resets = m_resets;
         bool posted = true;
         if (ds->state() == TClientDataSet::State::Edit)
             posted = runGuarded([ds] { ds->Post(); });
         m_moveColumn = -1;
+        m_moveRow = -1;
         if (!ds || m_dataSet != ds)
             return;
         if (!posted || m_resets != resets) {
@@ -684,6 +734,11 @@ bool TDBGrid::handleKey(QKeyEvent *event, QChar *character)
 
 void TDBGrid::keyPressEvent(QKeyEvent *event)
 {
+    if (isLeaveKey(event)) {
+        leaveGrid(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
+        event->accept();
+        return;
+    }
     QPointer<TDBGrid> self = this;
     QChar ch;
     if (!handleKey(event, &ch)) {
@@ -709,9 +764,11 @@ void TDBGrid::keyPressEvent(QKeyEvent *event)
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        // On an editable cell Enter opens the editor; elsewhere it posts a
-        // pending edit of the row.
-        if (currentIndex().isValid() && columnEditable(currentIndex().column())) {
+        // A pending edit of the row is posted (also one whose editor is
+        // closed, as after a refused post); otherwise Enter on an editable
+        // cell opens the editor.
+        if (m_dataSet && m_dataSet->state() != TClientDataSet::State::Edit && currentIndex().isValid()
+            && columnEditable(currentIndex().column())) {
             SetEditorMode(true);
         } else if (m_dataSet && m_dataSet->state() == TClientDataSet::State::Edit) {
             TClientDataSet *ds = m_dataSet;
@@ -731,6 +788,29 @@ void TDBGrid::keyPressEvent(QKeyEvent *event)
         break;
     }
     QTableView::keyPressEvent(event);
+}
+
+void TDBGrid::keyboardSearch(const QString &)
+{
+}
+
+void TDBGrid::inputMethodEvent(QInputMethodEvent *event)
+{
+    const QString committed = event->commitString();
+    event->accept();
+    QPointer<TDBGrid> self = this;
+    for (const QChar c : committed) {
+        if (!self)
+            return;
+        const QChar upper = c.toUpper();
+        QKeyEvent typed(QEvent::KeyPress, upper.unicode() < 0x80 ? int(upper.unicode()) : int(Qt::Key_unknown),
+                        Qt::NoModifier, QString(c));
+        // Once a character has opened the cell editor, the rest are its.
+        if (QLineEdit *editor = InplaceEditor())
+            QCoreApplication::sendEvent(editor, &typed);
+        else
+            keyPressEvent(&typed);
+    }
 }
 
 bool TDBGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
@@ -817,6 +897,10 @@ void TDBGrid::editorKey(QKeyEvent *event, QLineEdit *editor)
     }
     case Qt::Key_Tab:
     case Qt::Key_Backtab: {
+        if (isLeaveKey(event)) {
+            leaveGrid(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
+            return;
+        }
         if (!commitEditor())
             return;
         setFocus();
@@ -843,6 +927,32 @@ void TDBGrid::editorKey(QKeyEvent *event, QLineEdit *editor)
         }
         return;
     }
+}
+
+bool TDBGrid::leaveGrid(bool forward)
+{
+    if (!commitEditor())
+        return false;
+    // The next (or previous) control in the tab chain that takes the
+    // keyboard, outside the grid and its editor.
+    QWidget *w = this;
+    for (int guard = 0; guard < 10000; ++guard) {
+        w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (!w || w == this)
+            break;
+        if (isAncestorOf(w) || !(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || !w->isEnabled()
+            || w->window() != window())
+            continue;
+        w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    return false;
+}
+
+void TDBGrid::focusInEvent(QFocusEvent *event)
+{
+    GridLeaveKeys::claim();
+    QTableView::focusInEvent(event);
 }
 
 void TDBGrid::focusOutEvent(QFocusEvent *event)

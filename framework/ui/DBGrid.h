@@ -121,14 +121,16 @@ using TAccessibleTextEvent = std::function<void(TColumn *column, QString &text)>
 // character replacing it; the first change puts the dataset into edit state.
 // The editor's text goes to the field (SetAsString) when the cell is left;
 // Enter in the editor commits and posts the row, moving to another row posts
-// it, Escape closes the editor and cancels the row's edit. The post of a row
+// it, Escape closes the editor and cancels the row's edit. Tab and Shift+Tab
+// move from cell to cell; Ctrl+Tab and Ctrl+Shift+Tab leave the grid forward
+// and back, from the grid or its editor. The post of a row
 // move runs while SelectedField is still the column being left; when it fails,
 // or its reactions replace the rows (a reload), the move ends there and the
 // cursor stays where they left it. A number's cell takes only digits, signs,
 // the exponent letter and the workstation's decimal separator. Keys typed into the
 // editor run the grid's OnKeyDown/OnKeyPress first. F2, a double click or
-// Enter on an editable cell open the editor on the field's Text(); Enter on
-// any other cell posts a pending edit. Only characters from space upwards open
+// Enter on an editable cell open the editor on the field's Text(), unless the
+// row has a pending edit: Enter then posts it, on any cell. Only characters from space upwards open
 // the editor by typing.
 //
 // With no column added, the grid shows one column per visible field.
@@ -157,6 +159,10 @@ public:
 
     TField *SelectedField() const;       // field of the selected column
     int SelectedIndex() const;           // selected column, -1 when none
+    // While a row move posts the row being left: the visible row the user is
+    // moving to (-1 otherwise), so that a reaction that reloads the rows can
+    // put the cursor where the user was going.
+    int MoveTargetRow() const { return m_moveRow; }
     void SetSelectedIndex(int index);    // runs OnColEnter when it changes
 
     bool ReadOnly() const { return m_readOnly; }
@@ -193,12 +199,19 @@ public:
     void editorKey(QKeyEvent *event, QLineEdit *editor);  // Enter/Escape in the editor
     bool commitEditor();                 // editor text -> field; false on failure
     void columnsChanged();
+    // No type-ahead search: a character typed into the grid is data for the
+    // current cell or is refused, never a jump to another row.
+    void keyboardSearch(const QString &search) override;
 
 protected:
+    // Text committed by an input method goes through the same key protocol
+    // as typed keys.
+    void inputMethodEvent(QInputMethodEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
     bool viewportEvent(QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -213,6 +226,10 @@ private:
     void onClicked(const QModelIndex &index);
     void onSectionClicked(int section);
     void closeEditorOnly();
+    // Ctrl+Tab / Ctrl+Shift+Tab: the focus leaves the grid, the cell's text
+    // going to its field first. False when the text was refused.
+    bool leaveGrid(bool forward);
+    friend class GridLeaveKeys;
     int defaultWidth(const TColumn *column) const;
     void rebuildDefaultColumns();
 
@@ -228,6 +245,7 @@ private:
     TCanvas *m_canvas = nullptr;
     int m_lastColumn = -1;
     int m_moveColumn = -1;   // while a row move posts: the column being left
+    int m_moveRow = -1;      // while a row move posts: the row moved to
     bool m_moveAbandoned = false; // a click's row move ended in a reload
     quint64 m_resets = 0;    // times the rows were replaced, filtered, opened or closed
     bool m_syncing = false;

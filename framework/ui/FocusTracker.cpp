@@ -69,6 +69,11 @@ bool FocusTracker::eventFilter(QObject *watched, QEvent *event)
 {
     // Qt gives the focus of a click before the press reaches any filter, so a
     // refusal made then is known here.
+    // The user acts: a window change still settling is over before the
+    // input is handled.
+    if (!m_held.isEmpty()
+        && (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress))
+        releaseHolds();
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
@@ -109,14 +114,44 @@ void FocusTracker::onFocusChanged(QWidget *, QWidget *now)
     if (m_busy || !now)
         return;
     QWidget *scope = focusScopeOf(now);
-    if (!scope)
+    if (!scope || m_held.contains(scope))
         return;
     if (!m_last.contains(scope))
-        connect(scope, &QObject::destroyed, this, [this, scope] { m_last.remove(scope); });
+        connect(scope, &QObject::destroyed, this, [this, scope] {
+            m_last.remove(scope);
+            m_held.remove(scope);
+        });
     QWidget *prev = m_last.value(scope);
     if (prev == now)
         return;
     transition(scope, prev, now, 0);
+}
+
+void FocusTracker::holdFor(QWidget *form)
+{
+    if (!form || m_held.contains(form))
+        return;
+    m_held.insert(form);
+    QTimer::singleShot(0, this, [this] { releaseHolds(); });
+}
+
+void FocusTracker::releaseHolds()
+{
+    // Still held (the change made no focus move of its own) or not: the
+    // focus goes back to the control that had it.
+    const QSet<QWidget *> held = std::exchange(m_held, {});
+    for (QWidget *form : held) {
+        if (!m_last.contains(form))
+            continue; // never focused, or gone
+        QWidget *control = m_last.value(form);
+        QWidget *now = form->window()->focusWidget();
+        if (control && control != now && control->isVisible() && control->isEnabled() && form->isActiveWindow()
+            && !(now && control->isAncestorOf(now))) {
+            m_held.insert(form);
+            control->setFocus(Qt::OtherFocusReason);
+            m_held.remove(form);
+        }
+    }
 }
 
 void FocusTracker::transition(QWidget *scope, QWidget *from, QWidget *to, int depth)

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 class QWidget;
 
@@ -40,6 +41,11 @@ public:
     QWidget *activeControlOf(QWidget *form) const;
     // True while enter/exit handlers are running.
     bool busy() const { return m_busy; }
+    // The form's window is changing state (maximised, minimised, restored):
+    // the focus moves Qt makes meanwhile run no handlers, and once the event
+    // loop runs again the focus goes back to the form's active control.
+    void holdFor(QWidget *form);
+    bool holding() const { return !m_held.isEmpty(); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -47,9 +53,11 @@ protected:
 private:
     FocusTracker();
     void onFocusChanged(QWidget *old, QWidget *now);
+    void releaseHolds();
     void transition(QWidget *scope, QWidget *from, QWidget *to, int depth);
 
     QHash<QWidget *, QPointer<QWidget>> m_last;  // form/window -> last focused control
+    QSet<QWidget *> m_held;                      // forms whose window is changing state
     bool m_busy = false;
     // A click whose focus move was refused must not act on the control
     // clicked (the family's controls ignore such a click).

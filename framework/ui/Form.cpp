@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QStyle>
 #include <QTimer>
+#include <QWindowStateChangeEvent>
 
 TForm::TForm(QWidget *parent)
     : QWidget(parent)
@@ -69,6 +70,9 @@ void TForm::ensureSubWindow()
         return;
     const QRect design = geometry();
     m_subWindow = area->addSubWindow(this);
+    // Maximising, minimising and restoring move Qt's focus about inside the
+    // frame; for the form's controls the focus stays where it was.
+    m_subWindow->installEventFilter(this);
     // Closing hides or frees as FormClose decides; never Qt's own delete.
     m_subWindow->setAttribute(Qt::WA_DeleteOnClose, false);
     const int frame = m_subWindow->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, m_subWindow);
@@ -270,6 +274,16 @@ void TForm::onSubWindowActivated(QMdiSubWindow *window)
 {
     if (window && window == m_subWindow)
         runGuarded([this] { FormActivate(this); });
+}
+
+bool TForm::eventFilter(QObject *watched, QEvent *event)
+{
+    // Activation changes the frame's state too; only a change of size counts.
+    constexpr Qt::WindowStates sized = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+    if (watched == m_subWindow && event->type() == QEvent::WindowStateChange
+        && ((static_cast<QWindowStateChangeEvent *>(event)->oldState() ^ m_subWindow->windowState()) & sized))
+        FocusTracker::instance()->holdFor(this);
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm::changeEvent(QEvent *event)

@@ -95,6 +95,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
     scbFolhaDados->setObjectName(QStringLiteral("scbFolhaDados"));
     scbFolhaDados->setWidgetResizable(true);
     scbFolhaDados->setFrameShape(QFrame::NoFrame);
+    scbFolhaDados->setFocusPolicy(Qt::NoFocus); // the grid inside takes the keyboard
     dbgPadrao = new TDBGrid();
     dbgPadrao->setObjectName(QStringLiteral("dbgPadrao"));
     scbFolhaDados->setWidget(dbgPadrao);
@@ -301,6 +302,8 @@ void TfrmPadraoGrid::sbtCancelarClick(QObject *)
 {
     if (TClientDataSet *ds = dtsPadrao->DataSet())
         ds->Cancel();
+    // The user goes on in the grid, on the same row.
+    dbgPadrao->SetFocus();
 }
 
 void TfrmPadraoGrid::sbtConfirmarClick(QObject *)
@@ -310,6 +313,7 @@ void TfrmPadraoGrid::sbtConfirmarClick(QObject *)
         return;
     if (TClientDataSet *ds = dtsPadrao->DataSet())
         ds->Post();
+    dbgPadrao->SetFocus();
 }
 
 void TfrmPadraoGrid::sbtImprimirClick(QObject *) {}

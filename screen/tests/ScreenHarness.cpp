@@ -66,7 +66,11 @@ bool ScreenHarness::setUp(QString *errorText, const QString &fixture)
     window->resize(1300, 750);
     m_mainWindow = window;
     app()->SetMainForm(window);
-    setErrorPresenter([this](const QString &text) { m_messages << text; });
+    setErrorPresenter([this](const QString &text) {
+        m_messages << text;
+        if (onMessage)
+            onMessage(text);
+    });
     window->show();
     QApplication::setActiveWindow(window);
     if (!QTest::qWaitForWindowActive(window)) {

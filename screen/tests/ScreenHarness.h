@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 
 class QMainWindow;
 class QWidget;
@@ -30,6 +31,9 @@ public:
     QMainWindow *mainWindow() const { return m_mainWindow; }
     ServerFixture &server() { return m_server; }
     QString localDbPath() const;
+
+    // Runs as each message is shown, while it would be on screen.
+    std::function<void(const QString &)> onMessage;
 
     // Messages shown since the last take, in order.
     QStringList takeMessages();

@@ -72,6 +72,18 @@ void ServerFixture::stop()
     }
 }
 
+void ServerFixture::pause()
+{
+    if (running())
+        ::kill(pid_t(m_process.processId()), SIGSTOP);
+}
+
+void ServerFixture::resume()
+{
+    if (running())
+        ::kill(pid_t(m_process.processId()), SIGCONT);
+}
+
 bool ServerFixture::running() const
 {
     return m_process.state() == QProcess::Running;

@@ -27,6 +27,10 @@ public:
     bool start(const QString &fixturePath, QString *errorText);
     void stop();
     bool running() const;
+    // Freezes the server (SIGSTOP) and wakes it (SIGCONT): requests sent
+    // meanwhile wait, unanswered, and are served on waking.
+    void pause();
+    void resume();
 
     QString host() const { return m_host; }
     int port() const { return m_port; }

@@ -18,6 +18,9 @@ const QString IDCHECK = QStringLiteral("IDCHECK");
 const QString DESCRICAO = QStringLiteral("DESCRICAO");
 const QString PERC = QStringLiteral("VRPERCCONCL");
 const QStringList kReload = {"getConcAtivPro", "getApropriaCSA", "getApropriaCSA", "getCSAAux"};
+// After a stored percentage or an approval: the bookings of the activity the
+// cursor lands on once, and the tracking summary again.
+const QStringList kStoredReload = {"getConcAtivPro", "getApropriaCSA", "getCSAAux", "getPlanProj"};
 } // namespace
 
 class tst_screen_approval : public QObject
@@ -39,7 +42,7 @@ private Q_SLOTS:
     void changedPercentageIsSentAndReloaded();
     void unchangedOrEmptiedPercentageSendsNothing();
     void refusedTextIsRefusedAtPost();
-    void moveWithPendingEditStaysOnTheReloadedFirstRow();
+    void moveWithPendingEditLandsOnTheRowClicked();
 
 private:
     void expectMessages(const QStringList &expected) { QCOMPARE(m_host.takeMessages(), expected); }
@@ -77,7 +80,7 @@ void tst_screen_approval::approveWithNothingMarkedOnlyReloads()
     // The command is off with nothing marked; its handler still only reloads.
     QVERIFY(!s->mnuConcluir->Enabled());
     s->sbtConcluirClick(s->sbtConcluir);
-    QCOMPARE(m_host.server().methodsSinceMark(), kReload);
+    QCOMPARE(m_host.server().methodsSinceMark(), kStoredReload);
     QCOMPARE(s->cdsConcAtivProj->RecNo(), 1);
     QVERIFY(!s->sbtConcluir->Enabled());
     expectMessages({});
@@ -115,7 +118,7 @@ void tst_screen_approval::approveSendsExactlyTheChangedRows()
     QCOMPARE(changed, QStringList({"00001=S", "00002=N"}));
 
     key(Qt::Key_P, Qt::ControlModifier);
-    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList({"setAprovaAtividades"}) + kReload);
+    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList({"setAprovaAtividades"}) + kStoredReload);
     // What the server received: one packet of exactly those two changes.
     const QJsonObject sent = m_host.server().callsSinceMark().at(0).params.at(0).toObject();
     QCOMPARE(sent.value(QStringLiteral("changes")).toInt(), 2);
@@ -255,10 +258,26 @@ void tst_screen_approval::percentageKeys()
         key(Qt::Key_Escape);
         QCOMPARE(s->cdsConcAtivProj->state(), TClientDataSet::State::Browse);
     }
-    // A comma never starts a value.
+    // A comma never starts a value: it starts "0,". The point and the
+    // keypad's decimal key are the comma.
     clickCell(s, 0, PERC);
     type(QStringLiteral(","));
-    QVERIFY(!editor());
+    QVERIFY(editor());
+    QCOMPARE(editor()->text(), QStringLiteral("0,"));
+    type(QStringLiteral("5,"));
+    QCOMPARE(editor()->text(), QStringLiteral("0,5"));
+    key(Qt::Key_Escape);
+    clickCell(s, 0, PERC);
+    type(QStringLiteral("8.5."));
+    QCOMPARE(editor()->text(), QStringLiteral("8,5"));
+    key(Qt::Key_Escape);
+    clickCell(s, 0, PERC);
+    type(QStringLiteral("8"));
+    QTest::keyClick(editor(), Qt::Key_Period, Qt::KeypadModifier);
+    type(QStringLiteral("5"));
+    QCOMPARE(editor()->text(), QStringLiteral("8,5"));
+    key(Qt::Key_Escape);
+    QCOMPARE(s->cdsConcAtivProjVRPERCCONCL->AsFloat(), 40.0);
     QVERIFY(m_host.server().methodsSinceMark().isEmpty());
     expectMessages({});
 }
@@ -297,10 +316,11 @@ void tst_screen_approval::changedPercentageIsSentAndReloaded()
     m_host.server().markCalls();
     type(QStringLiteral("12,55"));
     key(Qt::Key_Return);
-    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList({"SetAtualizaConcCSA"}) + kReload);
+    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList({"SetAtualizaConcCSA"}) + kStoredReload);
     QCOMPARE(texts(m_host.server().callsSinceMark().at(0).params),
              (QStringList{"0001", "0000000015", "001", "001", "00002", "12,55"}));
-    QCOMPARE(s->cdsConcAtivProj->RecNo(), 1);
+    // Return stores the row and stays on it.
+    QCOMPARE(s->cdsConcAtivProj->RecNo(), 2);
     QCOMPARE(cell(s, 1, PERC).data().toString(), QStringLiteral("12,55%"));
     QCOMPARE(marks(s), QStringList({"N", "N", "N"}));
     QCOMPARE(s->cdsConcAtivProj->state(), TClientDataSet::State::Browse);
@@ -311,7 +331,7 @@ void tst_screen_approval::changedPercentageIsSentAndReloaded()
     QTest::mouseClick(s->sbtAlterar, Qt::LeftButton);
     type(QStringLiteral("100"));
     QTest::mouseClick(s->sbtConfirmar, Qt::LeftButton);
-    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList({"SetAtualizaConcCSA"}) + kReload);
+    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList({"SetAtualizaConcCSA"}) + kStoredReload);
     QCOMPARE(texts(m_host.server().callsSinceMark().at(0).params).last(), QStringLiteral("100"));
     QCOMPARE(cell(s, 0, PERC).data().toString(), QStringLiteral("100%"));
     expectMessages({});
@@ -370,21 +390,21 @@ void tst_screen_approval::refusedTextIsRefusedAtPost()
     QVERIFY(m_host.server().methodsSinceMark().isEmpty());
 }
 
-void tst_screen_approval::moveWithPendingEditStaysOnTheReloadedFirstRow()
+void tst_screen_approval::moveWithPendingEditLandsOnTheRowClicked()
 {
     QVERIFY(load(s, QStringLiteral("16")));
-    clickCell(s, 1, PERC);
+    clickCell(s, 0, PERC);
     type(QStringLiteral("33"));
     m_host.server().markCalls();
     clickCell(s, 2, DESCRICAO);
-    // Sent, reloaded, and the cursor on the first activity with no further
-    // bookings fetched for the row clicked in the old list.
-    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList({"SetAtualizaConcCSA"}) + kReload);
-    QCOMPARE(s->cdsConcAtivProj->RecNo(), 1);
-    QCOMPARE(s->dbgPadrao->currentIndex().row(), 0);
-    QCOMPARE(value(s, 1, PERC), QStringLiteral("33"));
-    QCOMPARE(s->cdsApropriaCSA->RecordCount(), 1);
-    QCOMPARE(s->cdsApropriaCSADTHRINIAPROCSA->AsString(), QStringLiteral("05/01/2026 08:00:00"));
+    // Sent, reloaded, and the cursor on the activity clicked, found by its
+    // keys, in the column the user was in, with its bookings fetched once.
+    QTRY_COMPARE(m_host.server().methodsSinceMark(), QStringList({"SetAtualizaConcCSA"}) + kStoredReload);
+    QCOMPARE(texts(m_host.server().callsSinceMark().at(2).params).last(), QStringLiteral("3"));
+    QCOMPARE(s->cdsConcAtivProj->RecNo(), 3);
+    QCOMPARE(s->dbgPadrao->currentIndex().row(), 2);
+    QCOMPARE(value(s, 0, PERC), QStringLiteral("33"));
+    QVERIFY(s->cdsApropriaCSA->IsEmpty());
     expectMessages({});
 }
 

@@ -1,3 +1,4 @@
+#include "FocusTracker.h"
 #include "ScreenHarness.h"
 
 #include "Cli_VOR01300.h"
@@ -756,6 +757,8 @@ void tst_screen_selection::hidingTheScreenChecksAndDropsNothing()
     s->Close();
     IniProc();
     QTRY_VERIFY(s->Visible());
+    // The restored window settles before the user's next move.
+    QTRY_VERIFY(!FocusTracker::instance()->holding());
     QVERIFY(s->cdsConcAtivProj->Active());
     QCOMPARE(s->lblVrStatus->Caption(), QStringLiteral("-10% - Atrasado"));
     QVERIFY(s->sbtFiltro->Enabled());
