@@ -605,13 +605,8 @@ QJsonValue TfrmConcAtivProj::ConfereServidor(const QString &method, const QJsonV
     if (erro.isEmpty()) {
         // The server answers again after a write whose outcome was unknown:
         // the list is read again once the running handler is over.
-        if (m_releituraPendente && !m_releituraAgendada) {
-            m_releituraAgendada = true;
-            QTimer::singleShot(0, this, [this] {
-                m_releituraAgendada = false;
-                runGuarded([this] { ReleListaPendente(); });
-            });
-        }
+        if (m_releituraPendente && !m_releituraAgendada)
+            AgendaReleitura(0);
     } else if (erro.value(QLatin1String("code")).toInt() == TNetConnection::ErrTimeout
                && (method == QLatin1String("setAprovaAtividades") || method == QLatin1String("SetAtualizaConcCSA"))) {
         // The request may have been applied after the host gave up on it.
@@ -622,6 +617,20 @@ QJsonValue TfrmConcAtivProj::ConfereServidor(const QString &method, const QJsonV
                  true);
     }
     return CheckResultServ(resultado, true, 0);
+}
+
+void TfrmConcAtivProj::AgendaReleitura(int espera)
+{
+    m_releituraAgendada = true;
+    QTimer::singleShot(espera, this, [this] {
+        m_releituraAgendada = false;
+        // Not inside another call's wait: after it.
+        if (TNetConnection::CallRunning()) {
+            AgendaReleitura(100);
+            return;
+        }
+        runGuarded([this] { ReleListaPendente(); });
+    });
 }
 
 void TfrmConcAtivProj::ReleListaPendente()
@@ -674,6 +683,7 @@ void TfrmConcAtivProj::vd_CDFILIAL(bool obrigatorio)
 
 void TfrmConcAtivProj::vd_CDPROJETO(bool obrigatorio)
 {
+    bool manterCodigo = false;
     try {
         if (EmptyString(edtCDPROJETO->Text())) {
             if (!obrigatorio)
@@ -687,14 +697,15 @@ void TfrmConcAtivProj::vd_CDPROJETO(bool obrigatorio)
                                               {edtCDFILIAL->Text(), edtCDPROJETO->Text(), QString()}));
         } catch (...) {
             // The server could not answer: the code typed is kept for a retry.
-            edtCDPROJETO->SetFocus();
+            manterCodigo = true;
             throw;
         }
         if (cdsProjeto->IsEmpty())
             MensErro(msgPadrao->Msg(QStringLiteral("PRONCAD")), true);
         edtNMPROJETO->SetText(cdsProjetoNMPROJETO->AsString());
     } catch (...) {
-        edtCDPROJETO->SetText(QString());
+        if (!manterCodigo)
+            edtCDPROJETO->SetText(QString());
         edtCDPROJETO->SetFocus();
         throw;
     }
@@ -809,10 +820,12 @@ void TfrmConcAtivProj::CarregaAtividades()
             throw;
         }
         m_filtroLiberado = false;
+        m_releituraPendente = false; // the list is what the server holds now
         return;
     }
     cdsConcAtivProj->SetData(
         ChamaServidor(QStringLiteral("getConcAtivPro"), {edtCDFILIAL->Text(), edtCDPROJETO->Text()}));
+    m_releituraPendente = false;
 }
 
 void TfrmConcAtivProj::LiberaFiltro()

@@ -237,6 +237,7 @@ private:
     // reported as of unknown outcome and the list is read again as soon as
     // the server answers.
     QJsonValue ConfereServidor(const QString &method, const QJsonValue &resultado);
+    void AgendaReleitura(int espera);
     void ReleListaPendente();
     // Keys (kChaveAtividade) of a visible row of cdsConcAtivProj, of the current one.
     QVariantList ChaveDaLinha(int linha) const;

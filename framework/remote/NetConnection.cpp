@@ -202,3 +202,8 @@ QJsonValue TAppServer::callOnce(const QString &method, const QList<RemoteArg> &a
     }
     return envelope;
 }
+
+bool TNetConnection::CallRunning()
+{
+    return VorHttp::exchangeRunning();
+}

@@ -110,6 +110,9 @@ public:
     // The handle for calls; reading it while closed opens the connection
     // first (BeforeConnect runs again).
     TAppServer &AppServer();
+    // A call of any connection is waiting for its answer (a further call now
+    // would be refused as busy).
+    static bool CallRunning();
 
 private:
     friend class TAppServer;
