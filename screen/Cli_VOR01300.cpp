@@ -326,6 +326,18 @@ void TfrmConcAtivProj::CriaTela()
     edtNMPROJETO->setAccessibleName(QStringLiteral("Nome do projeto"));
     m_ui->dbgApropriaCSA->setAccessibleName(QStringLiteral("Apropriações da atividade"));
     dbgPadrao->setAccessibleName(QStringLiteral("Atividades do projeto"));
+    // Each summary value is read out by its own caption, also while empty.
+    const std::pair<TLabel *, TLabel *> rotulos[] = {{lblVrHrPlan, lblHrPlan},
+                                                     {lblVrHrReal, lblHrReal},
+                                                     {lblVrPlanXRel, lblPlanXReal},
+                                                     {lblVrConcCrono, lblConcCrono},
+                                                     {lblVrStatus, lblStatus}};
+    for (const auto &[valor, rotulo] : rotulos) {
+        QString nome = rotulo->text().trimmed();
+        if (nome.endsWith(QLatin1Char('-')))
+            nome.chop(1);
+        valor->setAccessibleName(nome.trimmed());
+    }
     // The tracking box stays inert to input, but its five values are what the
     // supervisor reads: they keep the normal text colour.
     for (TLabel *valor : {lblVrHrPlan, lblVrHrReal, lblVrPlanXRel, lblVrConcCrono, lblVrStatus}) {
@@ -352,6 +364,8 @@ void TfrmConcAtivProj::CriaTela()
     sbtConcluir->show();
     sbtImprimir->move(268, sbtImprimir->y());
     sbtImprimir->SetEnabled(false);
+    // The screen has no help of its own to open: the user guide is outside it.
+    sbtAjuda->SetEnabled(false);
     sbtAjuda->move(304, sbtAjuda->y());
     sbtFechar->move(340, sbtFechar->y());
     imgUnchecked->SetPicture(picture("unchecked.xpm"));
@@ -794,8 +808,8 @@ void TfrmConcAtivProj::panFiltroProjEnter(QObject *)
     mnuFiltrar->SetEnabled(sbtFiltro->Enabled());
     sbtConcluir->SetEnabled(comAtividades);
     mnuConcluir->SetEnabled(sbtConcluir->Enabled());
-    sbtProcurar->SetEnabled(comAtividades);
-    sbtVerificar->SetEnabled(comAtividades);
+    setCommandEnabled(sbtProcurar, comAtividades);
+    setCommandEnabled(sbtVerificar, comAtividades);
     cdsPlanProj->Close();
     cdsPlanCSA->Close();
     for (TLabel *valor : {lblVrHrPlan, lblVrHrReal, lblVrPlanXRel, lblVrConcCrono, lblVrStatus})
@@ -1457,8 +1471,11 @@ void TfrmConcAtivProj::dtsPadraoStateChange(QObject *sender)
     const bool listaVazia = cdsConcAtivProj->IsEmpty();
     const bool semApropriacoes = cdsApropriaCSA->IsEmpty();
 
-    sbtProcurar->SetEnabled(browse && !listaVazia);
-    sbtVerificar->SetEnabled(browse && !listaVazia);
+    // Each button with its menu item: the menu offers nothing the tool bar
+    // does not. Printing is not offered on this screen.
+    setCommandEnabled(sbtProcurar, browse && !listaVazia);
+    setCommandEnabled(sbtVerificar, browse && !listaVazia);
+    setCommandEnabled(sbtImprimir, false);
 
     // After a load refused by the filter dialog's checks, the dialog stays
     // within reach to correct them.

@@ -1,6 +1,7 @@
 // Approving, verifying, the command states and the editing of a completion
 // percentage, through the real screen against the real server.
 #include "GridSteps.h"
+#include "ScreenCase.h"
 
 #include "ButtonFlat.h"
 #include "MenuItem.h"
@@ -23,13 +24,11 @@ const QStringList kReload = {"getConcAtivPro", "getApropriaCSA", "getApropriaCSA
 const QStringList kStoredReload = {"getConcAtivPro", "getApropriaCSA", "getCSAAux", "getPlanProj"};
 } // namespace
 
-class tst_screen_approval : public QObject
+class tst_screen_approval : public GridCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
     void cleanup();
 
     void approveWithNothingMarkedOnlyReloads();
@@ -45,25 +44,8 @@ private Q_SLOTS:
     void moveWithPendingEditLandsOnTheRowClicked();
 
 private:
-    void expectMessages(const QStringList &expected) { QCOMPARE(m_host.takeMessages(), expected); }
     QLineEdit *editor() const { return s->dbgPadrao->InplaceEditor(); }
-    ScreenHarness m_host;
-    TfrmConcAtivProj *s = nullptr;
 };
-
-void tst_screen_approval::initTestCase()
-{
-    if (!ServerFixture::serverBuilt())
-        QSKIP("the application server is not built");
-    QString error;
-    s = openOnFixture(m_host, QStringLiteral(VOR_GRID_FIXTURE), &error);
-    QVERIFY2(s, qPrintable(error));
-}
-
-void tst_screen_approval::init()
-{
-    QVERIFY(startCase(m_host, s));
-}
 
 void tst_screen_approval::cleanup()
 {

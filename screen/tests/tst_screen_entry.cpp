@@ -2,6 +2,7 @@
 // and the screen works from the keyboard: typed as a user types, through the
 // real screen against the real server.
 #include "GridSteps.h"
+#include "ScreenCase.h"
 
 #include "ButtonFlat.h"
 #include "Form.h"
@@ -13,6 +14,7 @@
 #include "VOR01300.h"
 #include "Cli_VOR01301.h"
 
+#include <QAccessible>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMdiSubWindow>
@@ -26,12 +28,11 @@ const QString PERC = QStringLiteral("VRPERCCONCL");
 const QStringList kStoredReload = {"getConcAtivPro", "getApropriaCSA", "getCSAAux", "getPlanProj"};
 } // namespace
 
-class tst_screen_entry : public QObject
+class tst_screen_entry : public GridCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -48,24 +49,14 @@ private Q_SLOTS:
     // keyboard only
     void keyboardOnlyLoadMarkAndLeave();
     void cancelKeepsTheFocusOnTheRow();
+    void commandsAndNamesOfferWhatWorks();
     void filterIsOffWhileEditing();
 
 private:
     // Sent percentages since the mark, as "sequence=value".
     QStringList sentPercentages();
     QWidget *focused() const { return QApplication::focusWidget(); }
-    ScreenHarness m_host;
-    TfrmConcAtivProj *s = nullptr;
 };
-
-void tst_screen_entry::initTestCase()
-{
-    if (!ServerFixture::serverBuilt())
-        QSKIP("the application server is not built");
-    QString error;
-    s = openOnFixture(m_host, QStringLiteral(VOR_GRID_FIXTURE), &error);
-    QVERIFY2(s, qPrintable(error));
-}
 
 void tst_screen_entry::init()
 {
@@ -277,6 +268,30 @@ void tst_screen_entry::cancelKeepsTheFocusOnTheRow()
     type(QStringLiteral("31"));
     QTest::mouseClick(s->sbtConfirmar, Qt::LeftButton);
     QTRY_COMPARE(sentPercentages(), QStringList({"00003=31"}));
+}
+
+void tst_screen_entry::commandsAndNamesOfferWhatWorks()
+{
+    // An empty list: neither the verify button nor its menu item.
+    QVERIFY(load(s, QStringLiteral("18")));
+    QVERIFY(!s->sbtVerificar->isEnabled());
+    QVERIFY(!s->mnuVerificar->isEnabled());
+    QVERIFY(load(s, QStringLiteral("22")));
+    QVERIFY(s->mnuVerificar->isEnabled());
+    // Nothing to print, no help of its own: not offered.
+    QVERIFY(!s->sbtImprimir->isEnabled());
+    QVERIFY(!s->mnuListagem->isEnabled());
+    QVERIFY(!s->sbtAjuda->isEnabled());
+    // The summary's values are read out by their own captions.
+    const std::pair<QWidget *, const char *> values[] = {
+        {s->lblVrHrPlan, "Horas Planejadas"}, {s->lblVrHrReal, "Horas Realizadas"},
+        {s->lblVrPlanXRel, "Planejado X Realizado (%)"}, {s->lblVrConcCrono, "Conclusão do Cronograma (%)"},
+        {s->lblVrStatus, "Status de Planejamento"}};
+    for (const auto &[label, name] : values) {
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(label);
+        QVERIFY(a);
+        QCOMPARE(a->text(QAccessible::Name), QString::fromUtf8(name));
+    }
 }
 
 void tst_screen_entry::filterIsOffWhileEditing()

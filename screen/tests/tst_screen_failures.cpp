@@ -1,6 +1,7 @@
 // The screen when the server goes away: a failed approval and a failed booking
 // reload leave a consistent screen. Its own program: the server is stopped.
 #include "GridSteps.h"
+#include "ScreenCase.h"
 
 #include "ButtonFlat.h"
 #include "MenuItem.h"
@@ -9,27 +10,14 @@
 
 using namespace GridSteps;
 
-class tst_screen_failures : public QObject
+class tst_screen_failures : public GridCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void serverGoneDuringApprovalAndMoves();
 
-private:
-    ScreenHarness m_host;
-    TfrmConcAtivProj *s = nullptr;
 };
-
-void tst_screen_failures::initTestCase()
-{
-    if (!ServerFixture::serverBuilt())
-        QSKIP("the application server is not built");
-    QString error;
-    s = openOnFixture(m_host, QStringLiteral(VOR_GRID_FIXTURE), &error);
-    QVERIFY2(s, qPrintable(error));
-}
 
 void tst_screen_failures::serverGoneDuringApprovalAndMoves()
 {

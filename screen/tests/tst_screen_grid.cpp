@@ -2,6 +2,7 @@
 // drawn per kind of row, marking one and all, refused keys, the texts of time
 // and percentages, and the bookings test on keys with quotes.
 #include "GridSteps.h"
+#include "ScreenCase.h"
 
 #include "ButtonFlat.h"
 #include "Image.h"
@@ -57,13 +58,11 @@ bool near(const QColor &a, const QColor &b)
 
 } // namespace
 
-class tst_screen_grid : public QObject
+class tst_screen_grid : public GridCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
     void cleanup();
 
     void drawsIconsAndColoursPerKindOfRow();
@@ -76,25 +75,7 @@ private Q_SLOTS:
     void emptyListOffersNothing();
     void bookingsTestTakesQuotesAsCharacters();
 
-private:
-    void expectMessages(const QStringList &expected) { QCOMPARE(m_host.takeMessages(), expected); }
-    ScreenHarness m_host;
-    TfrmConcAtivProj *s = nullptr;
 };
-
-void tst_screen_grid::initTestCase()
-{
-    if (!ServerFixture::serverBuilt())
-        QSKIP("the application server is not built");
-    QString error;
-    s = openOnFixture(m_host, QStringLiteral(VOR_GRID_FIXTURE), &error);
-    QVERIFY2(s, qPrintable(error));
-}
-
-void tst_screen_grid::init()
-{
-    QVERIFY(startCase(m_host, s));
-}
 
 void tst_screen_grid::cleanup()
 {

@@ -3,6 +3,7 @@
 // list is read again once the server answers. Its own program: the server is
 // frozen and woken.
 #include "GridSteps.h"
+#include "ScreenCase.h"
 
 #include "MenuItem.h"
 #include "NetConnection.h"
@@ -16,13 +17,12 @@ const QString IDCHECK = QStringLiteral("IDCHECK");
 const QString PERC = QStringLiteral("VRPERCCONCL");
 } // namespace
 
-class tst_screen_outages : public QObject
+class tst_screen_outages : public GridCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
-    void init();
     void cleanup();
 
     void failedSendKeepsTheRowTyped();
@@ -32,24 +32,15 @@ private Q_SLOTS:
 private:
     // Waits for the one message the timeout brings.
     QString waitMessage();
-    ScreenHarness m_host;
-    TfrmConcAtivProj *s = nullptr;
 };
 
 void tst_screen_outages::initTestCase()
 {
-    if (!ServerFixture::serverBuilt())
-        QSKIP("the application server is not built");
-    QString error;
-    s = openOnFixture(m_host, QStringLiteral(VOR_GRID_FIXTURE), &error);
-    QVERIFY2(s, qPrintable(error));
+    GridCase::initTestCase();
+    if (!s)
+        return;
     // The host gives up on a silent server quickly here.
     s->netConcAtivProj->setTimeoutMs(1500);
-}
-
-void tst_screen_outages::init()
-{
-    QVERIFY(startCase(m_host, s));
 }
 
 void tst_screen_outages::cleanup()
