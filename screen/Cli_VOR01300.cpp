@@ -766,12 +766,21 @@ void TfrmConcAtivProj::edtCDPROJETOKeyPress(QObject *, QChar &key)
 
 void TfrmConcAtivProj::btpFilialBeforePesq(QObject *, bool &)
 {
-    if (cdsConcAtivProj->Active())
-        cdsConcAtivProj->Close();
+    FechaLista();
     qryFilial->Close();
     qryFilial->ParamByName(QStringLiteral("P_CDFILIAL"))->SetAsString(QString());
     qryFilial->ParamByName(QStringLiteral("P_TCDFILIAL"))->SetAsString(QStringLiteral("T"));
     qryFilial->Open();
+}
+
+void TfrmConcAtivProj::FechaLista()
+{
+    if (!cdsConcAtivProj->Active())
+        return;
+    // A percentage still being typed is sent before the list goes.
+    if (!AssentaPercentual())
+        throw EAbort();
+    cdsConcAtivProj->Close();
 }
 
 void TfrmConcAtivProj::btpFilialAfterPesq(QObject *)
@@ -782,8 +791,7 @@ void TfrmConcAtivProj::btpFilialAfterPesq(QObject *)
 
 void TfrmConcAtivProj::btpProjetoBeforePesq(QObject *, bool &)
 {
-    if (cdsConcAtivProj->Active())
-        cdsConcAtivProj->Close();
+    FechaLista();
     cdsProjeto->SetData(ChamaServidor(QStringLiteral("getProjeto"),
                                       {edtCDFILIAL->Text(), QString(), QStringLiteral("T")}));
     if (cdsProjeto->IsEmpty())

@@ -250,6 +250,8 @@ private:
     // Sends a percentage still being typed (editor text, then the row's post);
     // false when the editor refused its text.
     bool AssentaPercentual();
+    // A lookup takes the list away: closes it, a pending percentage sent first.
+    void FechaLista();
     // Replaces a dataset's content with no rows (open, declared fields only).
     static void Esvazia(TClientDataSet *dataSet);
 

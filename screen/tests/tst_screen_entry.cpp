@@ -2,8 +2,10 @@
 // and the screen works from the keyboard: typed as a user types, through the
 // real screen against the real server.
 #include "GridSteps.h"
+#include "ModalAnswer.h"
 #include "ScreenCase.h"
 
+#include "BtnPesquisa.h"
 #include "ButtonFlat.h"
 #include "Form.h"
 #include "Label.h"
@@ -176,6 +178,16 @@ void tst_screen_entry::leavingForTheHeaderSendsThePercentage()
     QTest::mouseClick(s->edtCDFILIAL, Qt::LeftButton);
     QTRY_VERIFY(!s->cdsConcAtivProj->Active());
     QCOMPARE(sentPercentages(), QStringList({"00002=46"}));
+
+    // A lookup from the header takes the list away too.
+    QVERIFY(load(s, QStringLiteral("21")));
+    clickCell(s, 3, PERC);
+    type(QStringLiteral("48"));
+    m_host.server().markCalls();
+    ModalAnswer closeList([](QWidget *w) { return w->isModal(); }, [](QWidget *w) { w->close(); });
+    QTest::mouseClick(s->btpProjeto, Qt::LeftButton);
+    QTRY_VERIFY(!s->cdsConcAtivProj->Active());
+    QCOMPARE(sentPercentages(), QStringList({"00004=48"}));
 }
 
 void tst_screen_entry::closingSendsThePercentage()
