@@ -302,7 +302,8 @@ void tst_screen_selection::serverFailureDuringCheckAndLookup()
     leaveWithProject(QStringLiteral("1"));
     const QStringList shown = m_host.takeMessages();
     QCOMPARE(shown.size(), 1);
-    QCOMPARE(s->edtCDPROJETO->Text(), QString());
+    // The server did not answer: the code typed stays for a retry.
+    QCOMPARE(s->edtCDPROJETO->Text(), QStringLiteral("0000000001"));
     QCOMPARE(focused(), static_cast<QWidget *>(s->edtCDPROJETO));
     QVERIFY(!s->cdsConcAtivProj->Active());
     QCOMPARE(ShowAviDepth(), 0);
