@@ -12,6 +12,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QtTest>
@@ -500,6 +501,83 @@ private Q_SLOTS:
         QCOMPARE(f.scrolls, 1);
         navigator.BtnClick(TDBNavigator::nbNext);
         QCOMPARE(f.ds.RecNo(), 2);
+    }
+
+    // While a row move posts, the row moved to is known (a reload can put the
+    // cursor there itself); at any other time there is none.
+    void moveTargetDuringThePost()
+    {
+        GridFixture f;
+        f.grid.SetOption(dgEditing, true);
+        QList<int> targets;
+        f.ds.AfterPost = [&](TClientDataSet &) { targets << f.grid.MoveTargetRow(); };
+        f.click(0, 2);
+        f.type(QStringLiteral("5"));
+        f.click(2, 1);
+        f.click(2, 2);
+        f.type(QStringLiteral("6"));
+        QTest::keyClick(f.focus(), Qt::Key_Return);
+        QCOMPARE(targets, QList<int>({2, -1}));
+        QCOMPARE(f.grid.MoveTargetRow(), -1);
+    }
+
+    // Ctrl+Tab and Ctrl+Shift+Tab leave the grid, from the grid or its
+    // editor (the editor's text going to its field); Tab stays inside.
+    void ctrlTabLeavesTheGrid()
+    {
+        QWidget window;
+        auto *before = new QLineEdit(&window);
+        GridFixture f;
+        f.grid.setParent(&window);
+        auto *after = new QLineEdit(&window);
+        QWidget::setTabOrder(before, &f.grid);
+        QWidget::setTabOrder(&f.grid, after);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        f.grid.SetOption(dgEditing, true);
+        f.grid.setFocus();
+        f.click(0, 1);
+        QTest::keyClick(f.focus(), Qt::Key_Tab);
+        QCOMPARE(f.focus(), static_cast<QWidget *>(&f.grid));
+        QTest::keyClick(f.focus(), Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(f.focus(), static_cast<QWidget *>(after));
+        f.grid.setFocus();
+        f.type(QStringLiteral("7"));
+        QVERIFY(f.grid.InplaceEditor());
+        QTest::keyClick(f.focus(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(f.focus(), static_cast<QWidget *>(before));
+        QCOMPARE(f.ds.FieldByName(QStringLiteral("PERC"))->AsFloat(), 7.0);
+    }
+
+    // Characters are data for the cell or refused, however they come: never
+    // a type-ahead jump to another row, also when an input method commits them.
+    void noTypeAhead()
+    {
+        GridFixture f;
+        f.click(1, 0);
+        QTest::keyClicks(f.focus(), QStringLiteral("C"));
+        f.grid.keyboardSearch(QStringLiteral("C"));
+        QInputMethodEvent committed;
+        committed.setCommitString(QStringLiteral("Ca"));
+        QApplication::sendEvent(&f.grid, &committed);
+        QCOMPARE(f.ds.RecNo(), 2);
+        QCOMPARE(f.grid.currentIndex().row(), 1);
+    }
+
+    // Enter posts a pending edit whose editor is closed, also on an editable cell.
+    void enterPostsAPendingEdit()
+    {
+        GridFixture f;
+        f.grid.SetOption(dgEditing, true);
+        f.click(1, 2);
+        f.ds.Edit();
+        f.ds.FieldByName(QStringLiteral("PERC"))->SetAsFloat(33);
+        QVERIFY(!f.grid.InplaceEditor());
+        QTest::keyClick(f.focus(), Qt::Key_Return);
+        QCOMPARE(f.ds.state(), TClientDataSet::State::Browse);
+        QCOMPARE(f.posts, 1);
+        QCOMPARE(f.perc(2), 33.0);
     }
 };
 
