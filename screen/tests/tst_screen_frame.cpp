@@ -1,3 +1,4 @@
+#include "ScreenCase.h"
 #include "ScreenHarness.h"
 
 #include "Cli_VOR01300.h"
@@ -29,12 +30,11 @@
 #include <QTest>
 
 // The screen as declared: data model, layout, commands and messages.
-class tst_screen_frame : public QObject
+class tst_screen_frame : public ScreenCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void datasetsMatchServerContract();
     void workingCopyCarriesTheWholeList();
     void fieldProperties();
@@ -50,25 +50,13 @@ private Q_SLOTS:
 
 private:
     static QString typeName(TFieldType type) { return fieldTypeName(type); }
-    ScreenHarness m_host;
-    TfrmConcAtivProj *m_screen = nullptr;
 };
-
-void tst_screen_frame::initTestCase()
-{
-    if (!ServerFixture::serverBuilt())
-        QSKIP("the application server is not built");
-    QString error;
-    QVERIFY2(m_host.setUp(&error), qPrintable(error));
-    m_screen = m_host.openScreen();
-    QVERIFY(m_screen);
-}
 
 void tst_screen_frame::datasetsMatchServerContract()
 {
-    const QList<TClientDataSet *> filled = {m_screen->cdsConcAtivProj, m_screen->cdsApropriaCSA,
-                                            m_screen->cdsCSAAux, m_screen->cdsPlanProj,
-                                            m_screen->cdsPlanCSA, m_screen->cdsProjeto};
+    const QList<TClientDataSet *> filled = {s->cdsConcAtivProj, s->cdsApropriaCSA,
+                                            s->cdsCSAAux, s->cdsPlanProj,
+                                            s->cdsPlanCSA, s->cdsProjeto};
     for (TClientDataSet *dataSet : filled) {
         const QList<ContractField> &expected = contractFields(dataSet->objectName());
         QVERIFY2(!expected.isEmpty(), qPrintable(dataSet->objectName()));
@@ -89,8 +77,8 @@ void tst_screen_frame::workingCopyCarriesTheWholeList()
 {
     // cdsAtivProj: the list's first 18 fields, then APROPRIA, and it takes the
     // list's whole data (23 fields) as a copy.
-    const auto &list = m_screen->cdsConcAtivProj->Fields();
-    const auto &copy = m_screen->cdsAtivProj->Fields();
+    const auto &list = s->cdsConcAtivProj->Fields();
+    const auto &copy = s->cdsAtivProj->Fields();
     QCOMPARE(copy.size(), size_t(19));
     for (size_t i = 0; i < 18; ++i) {
         QCOMPARE(copy[i]->FieldName(), list[i]->FieldName());
@@ -112,16 +100,15 @@ void tst_screen_frame::workingCopyCarriesTheWholeList()
     row[2] = QStringLiteral("Levantamento");
     row[22] = QStringLiteral("A");
     packet.rows.push_back(row);
-    m_screen->cdsAtivProj->SetData(packet);
-    QCOMPARE(m_screen->cdsAtivProj->RecordCount(), 1);
-    QCOMPARE(m_screen->cdsAtivProjIDCHECK->AsString(), QStringLiteral("S"));
-    QCOMPARE(m_screen->cdsAtivProj->Data().fields.size(), 23);
-    m_screen->cdsAtivProj->Close();
+    s->cdsAtivProj->SetData(packet);
+    QCOMPARE(s->cdsAtivProj->RecordCount(), 1);
+    QCOMPARE(s->cdsAtivProjIDCHECK->AsString(), QStringLiteral("S"));
+    QCOMPARE(s->cdsAtivProj->Data().fields.size(), 23);
+    s->cdsAtivProj->Close();
 }
 
 void tst_screen_frame::fieldProperties()
 {
-    TfrmConcAtivProj *s = m_screen;
     QCOMPARE(s->cdsConcAtivProjDESCRICAO->DisplayLabel, QStringLiteral("Descrição"));
     QCOMPARE(s->cdsConcAtivProjQTTEMPLAITAR->DisplayLabel, QStringLiteral("Tempo"));
     QCOMPARE(s->cdsConcAtivProjVRPERCCONCL->DisplayLabel, QStringLiteral("% Conclusão"));
@@ -154,7 +141,6 @@ void tst_screen_frame::fieldProperties()
 
 void tst_screen_frame::branchQueryAndConnection()
 {
-    TfrmConcAtivProj *s = m_screen;
     QCOMPARE(s->qryFilial->SQL, (QStringList{QStringLiteral("SELECT CDFILIAL,NMFILIAL"),
                                              QStringLiteral("  FROM  FILIAL"),
                                              QStringLiteral(" WHERE (:P_CDFILIAL = CDFILIAL OR :P_TCDFILIAL = 'T')"),
@@ -178,13 +164,12 @@ void tst_screen_frame::branchQueryAndConnection()
 
 void tst_screen_frame::windowAndHeader()
 {
-    TfrmConcAtivProj *s = m_screen;
     QCOMPARE(s->Caption(), QStringLiteral("Aprovação de Atividades do Projeto"));
     QCOMPARE(s->FormStyle(), fsMDIChild);
     QCOMPARE(s->lblCodTela->Caption(), QStringLiteral("VOR01300"));
 
     // Top to bottom: tool panel, header, pages.
-    const auto top = [s](QWidget *w) { return w->mapTo(s, QPoint(0, 0)).y(); };
+    const auto top = [this](QWidget *w) { return w->mapTo(s, QPoint(0, 0)).y(); };
     QVERIFY(top(s->panMenu) < top(s->panFiltroProj));
     QVERIFY(top(s->panFiltroProj) < top(s->pgcPadrao));
     QCOMPARE(s->panFiltroProj->height(), 58);
@@ -243,7 +228,6 @@ void tst_screen_frame::windowAndHeader()
 
 void tst_screen_frame::toolPanelAndMenu()
 {
-    TfrmConcAtivProj *s = m_screen;
     QCOMPARE(s->sbtFiltro->parentWidget(), static_cast<QWidget *>(s->panMenu));
     QCOMPARE(s->sbtFiltro->geometry(), QRect(192, 4, 21, 21));
     QCOMPARE(s->sbtConcluir->geometry(), QRect(224, 4, 21, 21));
@@ -288,8 +272,8 @@ void tst_screen_frame::toolPanelAndMenu()
 
 void tst_screen_frame::activityGridColumns()
 {
-    TDBGrid *grid = m_screen->dbgPadrao;
-    QCOMPARE(grid->DataSource(), m_screen->dtsPadrao);
+    TDBGrid *grid = s->dbgPadrao;
+    QCOMPARE(grid->DataSource(), s->dtsPadrao);
     struct Col { const char *field; int width; const char *title; };
     const Col expected[] = {
         {"IDCHECK", -1, "\u2713"}, {"DESCRICAO", 241, "Descrição"}, {"NMOPERADOR", 159, "Operador"},
@@ -317,8 +301,8 @@ void tst_screen_frame::activityGridColumns()
 
 void tst_screen_frame::bookingGridColumns()
 {
-    TDBGrid *grid = m_screen->dbgApropriaCSA;
-    QCOMPARE(grid->DataSource(), m_screen->dtsApropriaCSA);
+    TDBGrid *grid = s->dbgApropriaCSA;
+    QCOMPARE(grid->DataSource(), s->dtsApropriaCSA);
     const QStringList fields = {QStringLiteral("DTHRINIAPROCSA"), QStringLiteral("DTHRFIMAPROCSA"),
                                 QStringLiteral("VRPERCCONCL"), QStringLiteral("INCLUSAO"),
                                 QStringLiteral("DSOBSAPROATVCSA")};
@@ -340,7 +324,7 @@ void tst_screen_frame::bookingGridColumns()
 
 void tst_screen_frame::messageTable()
 {
-    QCOMPARE(m_screen->msgPadrao->Messages,
+    QCOMPARE(s->msgPadrao->Messages,
              (QStringList{QStringLiteral("Excl|Confirma exclusão?"),
                           QStringLiteral("FILINF|Filial deve ser informada"),
                           QStringLiteral("FILNCAD|Filial não cadastrada"),
@@ -348,7 +332,7 @@ void tst_screen_frame::messageTable()
                           QStringLiteral("PROINF|Projeto deve ser informado"),
                           QStringLiteral("PRONCAD|Projeto não cadastrado"),
                           QStringLiteral("PERC_MENOR|Percentual de conclusão deve ser maior ou igual á 0.")}));
-    QCOMPARE(m_screen->msgPadrao->Msg(QStringLiteral("PRONCAD")), QStringLiteral("Projeto não cadastrado"));
+    QCOMPARE(s->msgPadrao->Msg(QStringLiteral("PRONCAD")), QStringLiteral("Projeto não cadastrado"));
 }
 
 void tst_screen_frame::textHooks_data()
@@ -371,7 +355,6 @@ void tst_screen_frame::textHooks()
     QFETCH(QString, time);
     QFETCH(QVariant, percent);
     QFETCH(QString, percentText);
-    TfrmConcAtivProj *s = m_screen;
     DataPacket packet;
     for (const auto &field : s->cdsConcAtivProj->Fields())
         packet.fields.append({field->FieldName(), field->DataType(), field->Size()});
@@ -398,7 +381,6 @@ void tst_screen_frame::textHooks()
 
 void tst_screen_frame::wholeWindowInViewOfTheHost()
 {
-    TfrmConcAtivProj *s = m_screen;
     QMdiSubWindow *frame = s->SubWindow();
     QVERIFY(frame);
     QMdiArea *area = frame->mdiArea();

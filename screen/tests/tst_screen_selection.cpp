@@ -1,3 +1,4 @@
+#include "ScreenCase.h"
 #include "FocusTracker.h"
 #include "ScreenHarness.h"
 
@@ -79,7 +80,7 @@ int closedPort()
 
 // Choosing branch and project, loading the project and its tracking summary,
 // through the real screen against the real application server.
-class tst_screen_selection : public QObject
+class tst_screen_selection : public ScreenCase
 {
     Q_OBJECT
 
@@ -113,20 +114,13 @@ private:
     void chooseBranch(const QString &typed);
     void leaveWithProject(const QString &typed);
     QWidget *focused() const { return QApplication::focusWidget(); }
-    void expectMessages(const QStringList &expected);
-
-    ScreenHarness m_host;
-    TfrmConcAtivProj *s = nullptr;
 };
 
 void tst_screen_selection::initTestCase()
 {
-    if (!ServerFixture::serverBuilt())
-        QSKIP("the application server is not built");
-    QString error;
-    QVERIFY2(m_host.setUp(&error), qPrintable(error));
-    s = m_host.openScreen();
-    QVERIFY(s);
+    ScreenCase::initTestCase();
+    if (!s)
+        return;
     QTRY_COMPARE(focused(), static_cast<QWidget *>(s->edtCDFILIAL));
 }
 
@@ -164,11 +158,6 @@ void tst_screen_selection::leaveWithProject(const QString &typed)
     s->edtCDPROJETO->selectAll();
     ScreenHarness::typeText(s->edtCDPROJETO, typed);
     ScreenHarness::pressTab(s->edtCDPROJETO);
-}
-
-void tst_screen_selection::expectMessages(const QStringList &expected)
-{
-    QCOMPARE(m_host.takeMessages(), expected);
 }
 
 void tst_screen_selection::typicalPass()
