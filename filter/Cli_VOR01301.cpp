@@ -128,7 +128,6 @@ void TfrmFiltroConcAtivProj::CriaTela()
     btpItTrab->SetAssociate(rbtListaItem);
     for (TBtnPesquisa *botao : {btpOperador, btpItTrab})
         botao->setIcon(QIcon(QStringLiteral(":/vor01300/hand.xpm")));
-    setTabOrder(sbtConfirma, sbtCancel);
 }
 
 void TfrmFiltroConcAtivProj::LigaEventos()

@@ -1,3 +1,4 @@
+#include "ModalAnswer.h"
 #include "ScreenHarness.h"
 
 #include "Cli_VOR01300.h"
@@ -20,11 +21,13 @@
 #include "ShowAvi.h"
 #include "SpeedButton.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSettings>
 #include <QTableView>
 #include <QTcpServer>
@@ -34,33 +37,6 @@
 #include <functional>
 
 namespace {
-
-// Runs an action on the next modal window that the predicate accepts, from
-// inside that window's own event loop.
-class ModalAnswer : public QObject
-{
-public:
-    using Action = std::function<void(QWidget *)>;
-    ModalAnswer(std::function<bool(QWidget *)> accepts, Action action)
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this, accepts, action] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible() || !accepts(modal))
-                return;
-            m_timer.stop();
-            shown = true;
-            title = modal->windowTitle();
-            action(modal);
-        });
-        m_timer.start();
-    }
-    bool shown = false;
-    QString title;
-
-private:
-    QTimer m_timer;
-};
 
 bool isFilterDialog(QWidget *w)
 {
@@ -140,6 +116,11 @@ private Q_SLOTS:
     void cancelledSettingsApplyToTheNextLoad();
     void savedOptionsComeBackExactly();
 
+    // Keyboard only.
+    void tabReachesTheCommands();
+    void returnConfirmsOrPressesTheFocusedButton();
+    void lookupsOpenFromTheKeyboard();
+
 private:
     void loadProject(const QString &project = QStringLiteral("3"));
     // Ctrl+L on the screen; the action runs inside the dialog and must close it.
@@ -148,6 +129,9 @@ private:
     QStringList activityTasks() const;
     QList<ServerFixture::Call> callsOf(const QString &method);
     QWidget *focused() const { return QApplication::focusWidget(); }
+    // A key to whatever has the focus, as the user types it.
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void tabTo(QWidget *target);
     // The screen's connection reopens on a closed port of the server's host
     // (every call fails as with a server gone), and back to the real server.
     void cutConnection();
@@ -211,10 +195,21 @@ void tst_filter_dialog::loadProject(const QString &project)
 
 void tst_filter_dialog::withDialog(const std::function<void(TfrmFiltroConcAtivProj *)> &action)
 {
-    ModalAnswer answer(isFilterDialog, [action](QWidget *w) { action(static_cast<TfrmFiltroConcAtivProj *>(w)); });
+    // An action that leaves the dialog open (a failed check, a key that did
+    // nothing) fails here, instead of the run waiting on the modal dialog.
+    bool leftOpen = false;
+    ModalAnswer answer(isFilterDialog, [action, &leftOpen](QWidget *w) {
+        auto *d = static_cast<TfrmFiltroConcAtivProj *>(w);
+        action(d);
+        if (d->Visible()) {
+            leftOpen = true;
+            d->Close();
+        }
+    });
     QTest::keyClick(focused(), Qt::Key_L, Qt::ControlModifier);
     QTRY_VERIFY(answer.shown);
     QTRY_VERIFY(!frmFiltroConcAtivProj->Visible());
+    QVERIFY(!leftOpen);
 }
 
 void tst_filter_dialog::confirmDefaults(TfrmFiltroConcAtivProj *d)
@@ -335,6 +330,9 @@ void tst_filter_dialog::layoutAndStartStates()
         QVERIFY(g.box->font().bold());
     }
     QVERIFY(!d->ckbTodas->font().bold());
+    // No choice crosses its group's title or border.
+    for (QAbstractButton *choice : d->grbFiltroPadrao->findChildren<QAbstractButton *>())
+        QVERIFY2(choice->parentWidget()->contentsRect().contains(choice->geometry()), qPrintable(choice->objectName()));
     QCOMPARE(d->ckbAndamento->Caption(), QStringLiteral("Em Aberto"));
     QCOMPARE(d->ckbConcluida->Caption(), QStringLiteral("Concluída"));
     QCOMPARE(d->ckbNAprovada->Caption(), QStringLiteral("Não Aprovada"));
@@ -677,6 +675,33 @@ void tst_filter_dialog::cancelledSettingsApplyToTheNextLoad()
     QCOMPARE(paraProjeto4, 1);
     loadProject(QStringLiteral("3"));
     QTRY_COMPARE(activityTasks(), (QStringList{"T3", "T4"}));
+
+    // Refused again, by a reload this time: the list stays, and the filter
+    // within reach only while no percentage is being typed, which a new list
+    // would throw away.
+    withDialog([&](TfrmFiltroConcAtivProj *d) {
+        QTest::mouseClick(d->ckbConcluida, Qt::LeftButton);
+        QCOMPARE(boxes(d), QStringLiteral("000"));
+        QTest::mouseClick(d->sbtCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(s->sbtVerificar, Qt::LeftButton);
+    QCOMPARE(m_host.takeMessages(), QStringList{"Situação da atividade deve ser informada."});
+    QVERIFY(s->cdsConcAtivProj->Active());
+    QVERIFY(s->sbtFiltro->Enabled());
+    s->dbgPadrao->setFocus();
+    s->dbgPadrao->SetSelectedIndex(IndiceCol(s->dbgPadrao, QStringLiteral("VRPERCCONCL")));
+    QTest::keyClick(s->dbgPadrao, Qt::Key_5);
+    QCOMPARE(s->cdsConcAtivProj->state(), TClientDataSet::State::Edit);
+    QVERIFY(!s->sbtFiltro->Enabled());
+    QVERIFY(!s->mnuFiltrar->Enabled());
+    QTest::mouseClick(s->sbtCancelar, Qt::LeftButton);
+    QCOMPARE(s->cdsConcAtivProj->state(), TClientDataSet::State::Browse);
+    QVERIFY(s->sbtFiltro->Enabled());
+    withDialog([&](TfrmFiltroConcAtivProj *d) {
+        QTest::mouseClick(d->ckbConcluida, Qt::LeftButton);
+        QTest::mouseClick(d->sbtConfirma, Qt::LeftButton);
+    });
+    QTRY_COMPARE(activityTasks(), (QStringList{"T3", "T4"}));
 }
 
 void tst_filter_dialog::savedOptionsComeBackExactly()
@@ -707,6 +732,136 @@ void tst_filter_dialog::savedOptionsComeBackExactly()
     d->btfLoadOpcClick(d);
     QVERIFY(d->rbtListaOp->Checked());
     QVERIFY(d->btpOperador->Enabled());
+}
+
+// --- keyboard only ---
+
+void tst_filter_dialog::tabReachesTheCommands()
+{
+    QStringList stops;
+    QAccessible::Role role = QAccessible::NoRole;
+    QString name;
+    bool startsAtTheFirstCriterion = false;
+    QWidget *menu = nullptr;
+    withDialog([&](TfrmFiltroConcAtivProj *d) {
+        QTRY_VERIFY(d->isAncestorOf(focused()));
+        startsAtTheFirstCriterion = focused() == d->rbtTodosOp; // the checked choice
+        stops << focused()->objectName();
+        for (int i = 0; i < 10; ++i) {
+            press(Qt::Key_Tab);
+            stops << focused()->objectName();
+        }
+        QAccessibleInterface *dialog = QAccessible::queryAccessibleInterface(d);
+        role = dialog->role();
+        name = dialog->text(QAccessible::Name);
+        // The options button's menu opens from the keyboard too.
+        tabTo(d->btfSaveOpc);
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, &watch, [&] {
+            if (QWidget *popup = QApplication::activePopupWidget()) {
+                menu = popup;
+                watch.stop();
+                QTest::keyClick(popup, Qt::Key_Escape);
+            }
+        });
+        watch.start(10);
+        press(Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY(menu);
+        QTRY_COMPARE(focused(), static_cast<QWidget *>(d->btfSaveOpc));
+        press(Qt::Key_Escape);
+    });
+    // One choice of each group, the boxes, then the commands, and round again.
+    QVERIFY(startsAtTheFirstCriterion);
+    QCOMPARE(stops.mid(2, 8), (QStringList{"ckbTodas", "ckbAndamento", "ckbConcluida", "ckbAprova", "ckbNAprovada",
+                                           "sbtConfirma", "sbtCancel", "btfSaveOpc"}));
+    QCOMPARE(stops.at(10), stops.at(0));
+    // Screen readers announce a dialog by its caption, not a plain panel.
+    QCOMPARE(role, QAccessible::Dialog);
+    QCOMPARE(name, QStringLiteral("Filtro de Aprovação de Atividades do Projeto"));
+    QCOMPARE(menu, static_cast<QWidget *>(frmFiltroConcAtivProj->ppmOpcoes));
+}
+
+void tst_filter_dialog::returnConfirmsOrPressesTheFocusedButton()
+{
+    // Return on a criterion confirms.
+    withDialog([&](TfrmFiltroConcAtivProj *) { press(Qt::Key_Return); });
+    QCOMPARE(callsOf(QStringLiteral("getFiltroConcAtiv")).size(), 1);
+    QCOMPARE(activityTasks(), (QStringList{"T1", "T2", "T5"}));
+
+    // On a focused command, Return (or Space) presses that command.
+    m_host.server().markCalls();
+    withDialog([&](TfrmFiltroConcAtivProj *d) {
+        tabTo(d->sbtCancel);
+        press(Qt::Key_Return);
+    });
+    QVERIFY(callsOf(QStringLiteral("getFiltroConcAtiv")).isEmpty());
+    withDialog([&](TfrmFiltroConcAtivProj *d) {
+        tabTo(d->sbtConfirma);
+        press(Qt::Key_Space);
+    });
+    QCOMPARE(callsOf(QStringLiteral("getFiltroConcAtiv")).size(), 1);
+
+    // Return runs the confirm's checks: a refusal keeps the dialog open.
+    QStringList refused;
+    bool stillOpen = false;
+    withDialog([&](TfrmFiltroConcAtivProj *d) {
+        tabTo(d->ckbAndamento);
+        press(Qt::Key_Space);
+        press(Qt::Key_Enter, Qt::KeypadModifier);
+        refused = m_host.takeMessages();
+        stillOpen = d->Visible();
+        press(Qt::Key_Escape);
+    });
+    QCOMPARE(refused, QStringList{"Situação da atividade deve ser informada."});
+    QVERIFY(stillOpen);
+    QCOMPARE(callsOf(QStringLiteral("getFiltroConcAtiv")).size(), 1);
+}
+
+void tst_filter_dialog::lookupsOpenFromTheKeyboard()
+{
+    withDialog([&](TfrmFiltroConcAtivProj *d) {
+        ScreenHarness::focus(d->rbtTodosOp);
+        press(Qt::Key_Down); // "Lista"
+        QVERIFY(d->rbtListaOp->Checked());
+        {
+            ModalAnswer picker(isPicker, [](QWidget *w) { markAndConfirm(w, {QStringLiteral("Otto")}); });
+            press(Qt::Key_F4);
+            QVERIFY(picker.shown);
+        }
+        QTRY_COMPARE(focused(), static_cast<QWidget *>(d->rbtListaOp));
+        press(Qt::Key_Tab);
+        QCOMPARE(focused(), static_cast<QWidget *>(d->btpOperador));
+        press(Qt::Key_Tab);
+        QCOMPARE(focused()->parentWidget(), static_cast<QWidget *>(d->gpbItTrab));
+        ScreenHarness::focus(d->rbtTodosItem); // whichever choice Tab stopped at
+        press(Qt::Key_Down);
+        press(Qt::Key_Tab);
+        QCOMPARE(focused(), static_cast<QWidget *>(d->btpItTrab));
+        {
+            ModalAnswer picker(isPicker, [](QWidget *w) { markAndConfirm(w, {QStringLiteral("VIRGULA")}); });
+            press(Qt::Key_Space);
+            QVERIFY(picker.shown);
+        }
+        QTRY_COMPARE(focused(), static_cast<QWidget *>(d->btpItTrab));
+        tabTo(d->sbtConfirma);
+        press(Qt::Key_Return);
+    });
+    const auto sent = callsOf(QStringLiteral("getFiltroConcAtiv"));
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].params.at(2).toString(), QStringLiteral("'A,B'"));
+    QCOMPARE(sent[0].params.at(4).toString(), QStringLiteral("'O''NEIL'"));
+}
+
+void tst_filter_dialog::press(int key, Qt::KeyboardModifiers modifiers)
+{
+    QTest::keyClick(focused(), Qt::Key(key), modifiers);
+}
+
+void tst_filter_dialog::tabTo(QWidget *target)
+{
+    for (int i = 0; i < 20 && focused() != target; ++i)
+        press(Qt::Key_Tab);
+    QCOMPARE(focused(), target);
 }
 
 QTEST_MAIN(tst_filter_dialog)

@@ -67,10 +67,13 @@ protected:
             if (!under && Application::instance()->MainForm())
                 under = Application::instance()->MainForm();
             if (under && under != w) {
+                // The window under may itself be modal (a list picked from
+                // inside a modal dialog): it takes the keyboard back as well.
                 QTimer::singleShot(0, under, [under] {
                     QWidget *active = QApplication::activeWindow();
+                    QWidget *modal = QApplication::activeModalWidget();
                     if (under && under->isVisible() && (!active || !active->isVisible())
-                        && !QApplication::activeModalWidget())
+                        && (!modal || modal == under))
                         under->activateWindow();
                 });
             }

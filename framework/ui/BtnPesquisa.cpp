@@ -3,6 +3,19 @@
 #include "Guard.h"
 #include "ListDialogs.h"
 
+#include <QKeyEvent>
+
+namespace {
+
+bool opensLookup(const QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    return (event->key() == Qt::Key_F4 && mods == Qt::NoModifier)
+           || (event->key() == Qt::Key_Down && mods == Qt::AltModifier);
+}
+
+} // namespace
+
 TBtnPesquisa::TBtnPesquisa(QWidget *parent)
     : TSpeedButton(parent)
 {
@@ -11,11 +24,36 @@ TBtnPesquisa::TBtnPesquisa(QWidget *parent)
     // The click runs the lookup; OnClick stays the handler of a plain button.
     disconnect(this, &QAbstractButton::clicked, this, nullptr);
     connect(this, &QAbstractButton::clicked, this, [this] {
-        if (m_dataSource)
-            Execute();
-        else
-            fireNotify(OnClick, this);
+        runGuarded([this] {
+            if (m_dataSource)
+                Execute();
+            else
+                fireNotify(OnClick, this);
+        });
     });
+}
+
+void TBtnPesquisa::SetAssociate(QWidget *control)
+{
+    if (m_associate)
+        m_associate->removeEventFilter(this);
+    m_associate = control;
+    if (control)
+        control->installEventFilter(this);
+}
+
+bool TBtnPesquisa::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+    if (watched != m_associate || !key || !opensLookup(static_cast<QKeyEvent *>(event)) || !isEnabled()
+        || !isVisible())
+        return TSpeedButton::eventFilter(watched, event);
+    // The key belongs to the box, never to a window shortcut; a radio button
+    // associate must not take Alt+Down as a move to its sibling.
+    event->accept();
+    if (event->type() == QEvent::KeyPress)
+        click();
+    return true;
 }
 
 bool TBtnPesquisa::Execute()

@@ -15,8 +15,11 @@
 // double click picks: that row becomes the dataset's current row and
 // OnAfterPesq runs; Escape cancels (cursor unchanged, OnAfterPesq not run).
 // Without a DataSource it is a plain button: pressing runs OnClick only.
-// The button never takes the focus, and the focus is where it was after the
-// list closes (no enter/exit handler runs because of a lookup).
+// F4 or Alt+Down in the Associate (the keys of a drop-down list) press an
+// enabled button: the same press as a click, under the guard. The button
+// takes no focus of its own (a dialog may make it a Tab stop; Space then
+// presses it), and the focus is where it was after the list closes (no
+// enter/exit handler runs because of a lookup).
 class VORWIDGETS_EXPORT TBtnPesquisa : public TSpeedButton
 {
     Q_OBJECT
@@ -25,7 +28,7 @@ public:
     explicit TBtnPesquisa(QWidget *parent = nullptr);
 
     QWidget *Associate() const { return m_associate; }
-    void SetAssociate(QWidget *control) { m_associate = control; }
+    void SetAssociate(QWidget *control);
     QString Title() const { return m_title; }
     void SetTitle(const QString &title) { m_title = title; }
     TDataSource *DataSource() const { return m_dataSource; }
@@ -37,6 +40,9 @@ public:
 
     // The whole press (what a click runs); true when a row was picked.
     bool Execute();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QPointer<QWidget> m_associate;

@@ -15,6 +15,8 @@
 
 #include <QIcon>
 #include <QKeyEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 // --- TEdit -----------------------------------------------------------------
 
@@ -162,6 +164,22 @@ bool TSpeedButton::event(QEvent *event)
         m_nameFromHint = true;
     }
     return QToolButton::event(event);
+}
+
+void TSpeedButton::paintEvent(QPaintEvent *event)
+{
+    QToolButton::paintEvent(event);
+    if (!hasFocus())
+        return;
+    QStylePainter painter(this);
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    // Only the keyboard gives it the focus (Tab focus at most), so the style's
+    // "after a key" condition always holds.
+    frame.state |= QStyle::State_KeyboardFocusChange;
+    frame.rect = rect().adjusted(1, 1, -1, -1);
+    frame.backgroundColor = palette().color(QPalette::Button);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
 }
 
 void TSpeedButton::SetCaption(const QString &caption)

@@ -14,6 +14,7 @@
 
 #include <QKeyEvent>
 #include <QMenu>
+#include <QShowEvent>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -88,6 +89,12 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget *parent)
     cdsCarregaOpcoes->AddField(QStringLiteral("CONTROLE"), TFieldType::String, 100);
     cdsCarregaOpcoes->AddField(QStringLiteral("VALOR"), TFieldType::String, 10);
 
+    // A dialog is worked from the keyboard: its commands are Tab stops. The
+    // mouse still leaves the focus where it was.
+    for (TSpeedButton *b : {sbtConfirma, sbtCancel, static_cast<TSpeedButton *>(btfSaveOpc)})
+        b->setFocusPolicy(Qt::TabFocus);
+    btfSaveOpc->installEventFilter(this);
+
     // Bindings by name (virtual: a dialog's override takes over).
     sbtConfirma->OnClick = [this](QObject *s) { sbtConfirmaClick(s); };
     sbtCancel->OnClick = [this](QObject *s) { sbtCancelClick(s); };
@@ -117,14 +124,61 @@ void TfrmFiltroPadrao::resizeEvent(QResizeEvent *event)
     lblCodTela->move((kColumnWidth - lblCodTela->width()) / 2, height() - lblCodTela->height() - 4);
 }
 
+void TfrmFiltroPadrao::showEvent(QShowEvent *event)
+{
+    // Each opening starts at the first criterion, on the checked choice of a
+    // radio group. Left to Qt, the first Tab stop of the window would be
+    // sbtConfirma (made before the derived dialog's criteria), or the button
+    // last used, where Return would repeat the last choice at once.
+    QWidget *first = nullptr;
+    for (QWidget *w = nextInFocusChain(); w && w != this && !first; w = w->nextInFocusChain())
+        if (grbFiltroPadrao->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled()
+            && w->isVisibleTo(this))
+            first = w;
+    if (auto *radio = qobject_cast<QRadioButton *>(first); radio && !radio->isChecked() && radio->autoExclusive())
+        for (QRadioButton *choice : radio->parentWidget()->findChildren<QRadioButton *>(Qt::FindDirectChildrenOnly))
+            if (choice->isChecked() && choice->autoExclusive() && choice->isEnabled())
+                first = choice;
+    if (first)
+        first->setFocus(Qt::TabFocusReason);
+    TForm::showEvent(event);
+}
+
 void TfrmFiltroPadrao::keyPressEvent(QKeyEvent *event)
 {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     if (event->key() == Qt::Key_Escape) {
         runGuarded([this] { sbtCancelClick(this); });
         event->accept();
         return;
     }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain) {
+        // A focused command button is what the user chose; anywhere else
+        // Return means Confirmar.
+        auto *button = qobject_cast<QAbstractButton *>(focusWidget());
+        if (button && !button->isCheckable() && isAncestorOf(button))
+            button->click();
+        else
+            sbtConfirma->Click();
+        event->accept();
+        return;
+    }
     TForm::keyPressEvent(event);
+}
+
+bool TfrmFiltroPadrao::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == btfSaveOpc && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+        // The options menu's other half ("Carregar opções") is otherwise mouse-only.
+        if ((key->key() == Qt::Key_F4 && mods == Qt::NoModifier)
+            || (key->key() == Qt::Key_Down && mods == Qt::AltModifier)) {
+            btfSaveOpc->showMenu();
+            return true;
+        }
+    }
+    return TForm::eventFilter(watched, event);
 }
 
 QString TfrmFiltroPadrao::optionsGroup() const

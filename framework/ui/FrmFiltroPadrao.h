@@ -18,6 +18,11 @@ class TSpeedButton;
 // sbtCancel, the options button btfSaveOpc, panBotao), the screen-code label
 // lblCodTela. Shown with ShowModal.
 //
+// Keyboard: Return confirms (sbtConfirma's press), or presses the command
+// button that has the focus; Escape cancels. The command buttons are Tab stops
+// after the criteria (Space presses them); F4 or Alt+Down on btfSaveOpc opens
+// its menu.
+//
 // Options: btfSaveOpc opens ppmOpcoes ("Salvar opções" -> btfSaveOpcClick,
 // "Carregar opções" -> btfLoadOpcClick). The checked state of every
 // TRadioButton and TCheckBox of the dialog is saved with QSettings under
@@ -60,5 +65,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;  // Escape runs sbtCancelClick
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };

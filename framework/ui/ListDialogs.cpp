@@ -1,6 +1,7 @@
 #include "ListDialogs.h"
 
 #include "DataSetModel.h"
+#include "Form.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -17,6 +18,9 @@ PickListDialog::PickListDialog(TClientDataSet *dataSet, const QString &title, bo
 {
     setObjectName(QStringLiteral("PickListDialog"));
     setWindowTitle(title);
+    // A window does not take its parent's font: without this the list comes
+    // up in the desktop's larger font, beside forms in the family's.
+    setFont(TForm::FamilyFont());
     resize(520, 360);
 
     m_model = new PickListModel(dataSet, markable, this);

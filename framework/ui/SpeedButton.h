@@ -5,10 +5,10 @@
 #include <QPixmap>
 #include <QToolButton>
 
-// Flat tool button that never takes the focus (so pressing it does not move
-// the active control). Glyph: a bitmap whose bottom-left pixel colour (olive
-// in the family's pictures) is transparent; with NumGlyphs 2 the right half is
-// the disabled image.
+// Flat tool button that takes no focus (so pressing it does not move the
+// active control), unless its form makes it a Tab stop. Glyph: a bitmap whose
+// bottom-left pixel colour (olive in the family's pictures) is transparent;
+// with NumGlyphs 2 the right half is the disabled image.
 class VORWIDGETS_EXPORT TSpeedButton : public QToolButton
 {
     Q_OBJECT
@@ -34,6 +34,9 @@ protected:
     // A button that shows only a glyph is named by its hint for screen
     // readers and UI automation, unless it was given a name of its own.
     bool event(QEvent *event) override;
+    // A flat button shows nothing of the keyboard focus (where a form makes it
+    // a Tab stop): it is framed while it has it.
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     QPixmap m_glyph;

@@ -3,12 +3,17 @@
 
 #include "Application.h"
 #include "BtnPesquisa.h"
+#include "Edit.h"
 #include "Errors.h"
 #include "Field.h"
+#include "Form.h"
+#include "Panel.h"
 #include "PesquisaLista.h"
+#include "RadioButton.h"
 #include "Routines.h"
 #include "ShowAvi.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QPointer>
@@ -93,10 +98,11 @@ private Q_SLOTS:
         };
         button.OnAfterPesq = [&](QObject *) { log << "after " + p.ds.FieldByName("CODE")->AsString(); };
         QString title;
-        int columns = 0;
+        int columns = 0, fontPixels = 0;
         whenModal([&](QWidget *dialog) {
             title = dialog->windowTitle();
             columns = listOf(dialog)->model()->columnCount();
+            fontPixels = listOf(dialog)->font().pixelSize();
             QTest::keyClicks(searchOf(dialog), QStringLiteral("carl"));
             QCOMPARE(listOf(dialog)->model()->rowCount(), 1);
             QTest::keyClick(searchOf(dialog), Qt::Key_Return);
@@ -104,6 +110,7 @@ private Q_SLOTS:
         QVERIFY(button.Execute());
         QCOMPARE(title, QStringLiteral("Pessoas"));
         QCOMPARE(columns, 3); // visible fields only
+        QCOMPARE(fontPixels, TForm::kFamilyFontPixels); // the forms' font, not the desktop's
         QCOMPARE(p.ds.RecNo(), 3);
         QCOMPARE(log, QStringList({"before", "after C"}));
     }
@@ -166,6 +173,92 @@ private Q_SLOTS:
         plain.show();
         QTest::mouseClick(&plain, Qt::LeftButton);
         QCOMPARE(clicks, 1);
+    }
+
+    // F4 and Alt+Down in the code box press its lookup button, as a click
+    // would; the focus comes back to the box and no enter/exit handler runs.
+    void lookupOpensFromItsBoxByKey()
+    {
+        app(); // the host's: the window under a closed dialog takes the keyboard back
+        People p;
+        QWidget window;
+        auto *header = new TPanel(&window);
+        auto *code = new TEdit(header);
+        auto *button = new TBtnPesquisa(header);
+        button->move(120, 0);
+        auto *other = new TEdit(&window);
+        other->move(0, 60);
+        button->SetDataSource(&p.src);
+        button->SetAssociate(code);
+        int after = 0, moves = 0, shortcuts = 0;
+        button->OnAfterPesq = [&](QObject *) { ++after; };
+        for (FocusEvents *f : std::initializer_list<FocusEvents *>{header, code, other})
+            f->OnEnter = f->OnExit = [&](QObject *) { ++moves; };
+        // A window shortcut on the same key must not take it from the box.
+        auto *f4 = new QAction(&window);
+        f4->setShortcut(Qt::Key_F4);
+        window.addAction(f4);
+        QObject::connect(f4, &QAction::triggered, &window, [&] { ++shortcuts; });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        code->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(code));
+        moves = 0;
+
+        whenModal([](QWidget *dialog) {
+            QTest::keyClicks(searchOf(dialog), QStringLiteral("bru"));
+            QTest::keyClick(searchOf(dialog), Qt::Key_Return);
+        });
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F4);
+        QCOMPARE(p.ds.RecNo(), 2);
+        QCOMPARE(after, 1);
+        QCOMPARE(shortcuts, 0);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(code));
+
+        bool shown = false;
+        whenModal([&](QWidget *dialog) {
+            shown = true;
+            QTest::keyClick(searchOf(dialog), Qt::Key_Escape);
+        });
+        QTest::keyClick(code, Qt::Key_Down, Qt::AltModifier);
+        QVERIFY(shown);
+        QCOMPARE(p.ds.RecNo(), 2);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(code));
+        QCOMPARE(moves, 0);
+
+        // A disabled button opens nothing.
+        button->SetEnabled(false);
+        shown = false;
+        QPointer<QTimer> watcher = whenModal([&](QWidget *) { shown = true; });
+        QTest::keyClick(code, Qt::Key_F4);
+        QVERIFY(!shown);
+        delete watcher.data();
+    }
+
+    // A plain button (no data source) beside a radio choice: the key runs its
+    // OnClick, and Alt+Down does not move the choice to the next radio button.
+    void plainLookupOpensFromItsRadioChoice()
+    {
+        QWidget window;
+        auto *todos = new TRadioButton(QStringLiteral("Todos"), &window);
+        auto *lista = new TRadioButton(QStringLiteral("Lista"), &window);
+        lista->move(0, 24);
+        auto *button = new TBtnPesquisa(&window);
+        button->move(60, 24);
+        button->SetAssociate(lista);
+        int clicks = 0;
+        button->OnClick = [&](QObject *) { ++clicks; };
+        lista->SetChecked(true);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        lista->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(lista));
+        QTest::keyClick(lista, Qt::Key_Down, Qt::AltModifier);
+        QTest::keyClick(lista, Qt::Key_F4);
+        QCOMPARE(clicks, 2);
+        QVERIFY(lista->Checked());
+        QVERIFY(!todos->Checked());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(lista));
     }
 
     void listPickerMarksAndQuotes()
