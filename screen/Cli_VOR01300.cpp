@@ -433,13 +433,15 @@ void TfrmConcAtivProj::CriaGrades()
     checkFont.setPixelSize(11);
     check->Title().SetFont(checkFont);
     check->Title().SetFontColor(palette().color(QPalette::WindowText));
-    dbgPadrao->AddColumn(QStringLiteral("DESCRICAO"), QStringLiteral("Descrição"), 241);
+    // Narrower than first designed (241, and 128 for Data Final Real) so that
+    // every column, Data de Aprovação last, fits the window's designed width.
+    dbgPadrao->AddColumn(QStringLiteral("DESCRICAO"), QStringLiteral("Descrição"), 220);
     dbgPadrao->AddColumn(QStringLiteral("NMOPERADOR"), QStringLiteral("Operador"), 159);
     dbgPadrao->AddColumn(QStringLiteral("QTTEMPLAITAR"), QStringLiteral("Tempo"), 49)->SetAlignment(Qt::AlignLeft);
     dbgPadrao->AddColumn(QStringLiteral("DTINIITCRPRJ"), QStringLiteral("Data Inicial Planejada"), 108);
     dbgPadrao->AddColumn(QStringLiteral("DTFINITCRPRJ"), QStringLiteral("Data Final Planejada"), 102);
     dbgPadrao->AddColumn(QStringLiteral("DTINPATIVTAR"), QStringLiteral("Data Inicial Real"));
-    dbgPadrao->AddColumn(QStringLiteral("DTFIPATIVTAR"), QStringLiteral("Data Final Real"), 128);
+    dbgPadrao->AddColumn(QStringLiteral("DTFIPATIVTAR"), QStringLiteral("Data Final Real"));
     dbgPadrao->AddColumn(QStringLiteral("CDFILAPRIO"), QStringLiteral("Fila"), 27);
     dbgPadrao->AddColumn(QStringLiteral("APROPRIA"), QStringLiteral("Apropriado"), 60);
     dbgPadrao->AddColumn(QStringLiteral("VRPERCCONCL"), QStringLiteral("% Conclusão"), 69)
