@@ -17,6 +17,13 @@
 
 namespace GridSteps {
 
+inline const QString IDCHECK = QStringLiteral("IDCHECK");
+inline const QString DESCRICAO = QStringLiteral("DESCRICAO");
+inline const QString PERC = QStringLiteral("VRPERCCONCL");
+// After a stored percentage or an approval: the list, the bookings of the
+// activity the cursor lands on, once, the project's bookings and the summary.
+inline const QStringList kStoredReload = {"getConcAtivPro", "getApropriaCSA", "getCSAAux", "getPlanProj"};
+
 inline void chooseBranch(TfrmConcAtivProj *s, const QString &typed)
 {
     ScreenHarness::focus(s->edtCDFILIAL);

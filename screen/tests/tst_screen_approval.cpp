@@ -15,13 +15,7 @@
 using namespace GridSteps;
 
 namespace {
-const QString IDCHECK = QStringLiteral("IDCHECK");
-const QString DESCRICAO = QStringLiteral("DESCRICAO");
-const QString PERC = QStringLiteral("VRPERCCONCL");
 const QStringList kReload = {"getConcAtivPro", "getApropriaCSA", "getApropriaCSA", "getCSAAux"};
-// After a stored percentage or an approval: the bookings of the activity the
-// cursor lands on once, and the tracking summary again.
-const QStringList kStoredReload = {"getConcAtivPro", "getApropriaCSA", "getCSAAux", "getPlanProj"};
 } // namespace
 
 class tst_screen_approval : public GridCase

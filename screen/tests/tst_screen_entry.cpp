@@ -23,13 +23,6 @@
 
 using namespace GridSteps;
 
-namespace {
-const QString IDCHECK = QStringLiteral("IDCHECK");
-const QString DESCRICAO = QStringLiteral("DESCRICAO");
-const QString PERC = QStringLiteral("VRPERCCONCL");
-const QStringList kStoredReload = {"getConcAtivPro", "getApropriaCSA", "getCSAAux", "getPlanProj"};
-} // namespace
-
 class tst_screen_entry : public GridCase
 {
     Q_OBJECT

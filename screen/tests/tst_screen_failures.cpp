@@ -21,7 +21,6 @@ private Q_SLOTS:
 
 void tst_screen_failures::serverGoneDuringApprovalAndMoves()
 {
-    const QString IDCHECK = QStringLiteral("IDCHECK");
     QVERIFY(load(s, QStringLiteral("12")));
     clickCell(s, 0, IDCHECK);
     clickCell(s, 2, IDCHECK);

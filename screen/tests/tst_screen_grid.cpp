@@ -16,8 +16,6 @@ using namespace GridSteps;
 
 namespace {
 
-const QString IDCHECK = QStringLiteral("IDCHECK");
-const QString DESCRICAO = QStringLiteral("DESCRICAO");
 
 // Every pixel of the icon that is not its olive background was drawn at
 // (left, cell top), as far as the cell is high.

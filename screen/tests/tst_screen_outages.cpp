@@ -12,11 +12,6 @@
 
 using namespace GridSteps;
 
-namespace {
-const QString IDCHECK = QStringLiteral("IDCHECK");
-const QString PERC = QStringLiteral("VRPERCCONCL");
-} // namespace
-
 class tst_screen_outages : public GridCase
 {
     Q_OBJECT
