@@ -81,8 +81,8 @@ bool HostOptions::parse(const QStringList &arguments, QString *errorText, QStrin
     const QCommandLineOption op(QStringLiteral("operator"), QStringLiteral("Operador; entra sem o diálogo."),
                                 QStringLiteral("CODE"));
     const QCommandLineOption pw(QStringLiteral("password"),
-                                QStringLiteral("Senha do operador (visível na lista de processos; prefira "
-                                               "--password-file ou VOR_PASSWORD)."),
+                                QStringLiteral("Senha do operador, só para testes: fica visível na lista de "
+                                               "processos (use --password-file)."),
                                 QStringLiteral("PW"));
     const QCommandLineOption pwFile(QStringLiteral("password-file"),
                                     QStringLiteral("Arquivo cuja primeira linha é a senha (só o dono pode lê-lo)."),
@@ -129,7 +129,8 @@ bool HostOptions::parse(const QStringList &arguments, QString *errorText, QStrin
                                                                                        : QStringLiteral("--password-file"));
         return false;
     }
-    if (parser.isSet(pw))
+    passwordOnCommandLine = parser.isSet(pw);
+    if (passwordOnCommandLine)
         password = parser.value(pw);
     else if (parser.isSet(pwFile) && !readPasswordFile(parser.value(pwFile), &password, errorText))
         return false;

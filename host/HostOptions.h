@@ -13,6 +13,7 @@ struct HostOptions
     QString caFile;          // --ca-file: the authority the server's certificate is checked against
     QString operatorCode;    // --operator: log in without the dialog
     QString password;        // --password, else --password-file, else VOR_PASSWORD
+    bool passwordOnCommandLine = false; // --password: for tests only (every user can list it)
     bool operatorGiven = false;
     QString localDb;         // --local-db
     QString locale;          // --locale (empty: the system's)

@@ -61,6 +61,9 @@ int main(int argc, char *argv[])
 
     // Read once; programs this one starts need not see it.
     qunsetenv("VOR_PASSWORD");
+    if (options.passwordOnCommandLine)
+        printErr(QStringLiteral("aviso: --password deixa a senha visível a todos os usuários desta máquina "
+                                "(lista de processos); use --password-file."));
 
     // Server: the one given (and remembered), else the last one used.
     QSettings settings;

@@ -58,8 +58,11 @@ private Q_SLOTS:
                                  m_dir.filePath("local.sqlite"), "--locale", "pt_BR", "--screenshot", shot});
         QVERIFY(host.waitForFinished(60000));
         const QString out = QString::fromUtf8(host.readAllStandardOutput());
-        QVERIFY2(host.exitCode() == 0, qPrintable(out + host.readAllStandardError()));
+        const QString err = QString::fromUtf8(host.readAllStandardError());
+        QVERIFY2(host.exitCode() == 0, qPrintable(out + err));
         QVERIFY(out.contains("screenshot: " + shot));
+        // --password is for tests: it works, and says what it exposes.
+        QVERIFY2(err.contains("aviso: --password"), qPrintable(err));
         QImage image(shot);
         QVERIFY(!image.isNull());
         QVERIFY(image.width() > 400);
@@ -72,10 +75,17 @@ private Q_SLOTS:
         if (!QFile::exists(package))
             QSKIP("the screen package is not built in this tree");
         const QString shot = m_dir.filePath("screen.png");
+        // The password as a user gives it: a file only its owner reads.
+        QFile secret(m_dir.filePath("password"));
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        secret.write("ana123\n");
+        secret.close();
         QProcess host;
         host.setProcessEnvironment(environment());
-        host.start(VORHOST_BIN, {"--server", m_address, "--operator", "ANA", "--password", "ana123", "--local-db",
-                                 m_dir.filePath("local.sqlite"), "--open", "VOR01300", "--screenshot", shot});
+        host.start(VORHOST_BIN, {"--server", m_address, "--operator", "ANA", "--password-file", secret.fileName(),
+                                 "--local-db", m_dir.filePath("local.sqlite"), "--open", "VOR01300", "--screenshot",
+                                 shot});
         QVERIFY(host.waitForFinished(60000));
         const QString err = QString::fromUtf8(host.readAllStandardError());
         QCOMPARE(host.exitCode(), 0);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# ./vor run must hand the demo password to the host through its environment,
-# never on its command line (which every user of the machine can list).
+# ./vor run must hand the demo password to the host through a pipe of its
+# own, never on its command line (which every user of the machine can list)
+# nor in its environment (readable in /proc for the host's whole life).
 # Runs the script's start-up path against stand-in programs that record how
 # they were started.
 set -euo pipefail
@@ -20,7 +21,11 @@ STUB
 cat >"$work/build/bin/vorhost" <<'STUB'
 #!/usr/bin/env bash
 tr '\0' '\n' </proc/$$/cmdline >"$OUT/host-args"
-printf '%s' "${VOR_PASSWORD:-}" >"$OUT/host-password"
+tr '\0' '\n' </proc/$$/environ >"$OUT/host-environ"
+file=""; prev=""
+for a in "$@"; do [ "$prev" = --password-file ] && file="$a"; prev="$a"; done
+[ -n "$file" ] && head -n 1 "$file" | tr -d '\n' >"$OUT/host-password"
+[ -n "$file" ] && stat -L -c %a "$file" >"$OUT/host-password-mode"
 STUB
 chmod +x "$work/build/bin/vor01300-server" "$work/build/bin/vorhost"
 
@@ -32,9 +37,13 @@ check() { # PASSWORD-GIVEN EXPECTED
   if grep -qxF -- "--password" "$work/host-args" || grep -qF -- "$2" "$work/host-args" "$work/server-args"; then
     echo "the password is on a command line:"; cat "$work/host-args"; exit 1
   fi
-  [ "$(cat "$work/host-password")" = "$2" ] || { echo "the host did not get the password"; exit 1; }
+  [ "$(cat "$work/host-password" 2>/dev/null)" = "$2" ] || { echo "the host did not get the password"; exit 1; }
+  if grep -qF -- "$2" "$work/host-environ"; then
+    echo "the password is in the host's environment"; exit 1
+  fi
+  [ "$(cat "$work/host-password-mode")" = 600 ] || { echo "others may read the password's pipe"; exit 1; }
   grep -qxF -- "--operator" "$work/host-args" || { echo "the host was not asked to log in"; exit 1; }
 }
 check "" ana123               # the demo's default
 check "s3cr3t-given" s3cr3t-given
-echo "ok: the password reaches the host through its environment only"
+echo "ok: the password reaches the host through a pipe of its own only"
