@@ -2,6 +2,7 @@
 // "VOR01300.rdmConcAtivProje" (see docs/protocol.md).
 #include "Auth.h"
 #include "Database.h"
+#include "FdBudget.h"
 #include "Fixture.h"
 #include "HttpServer.h"
 #include "ServerCore.h"
@@ -11,6 +12,7 @@
 #include <QStringList>
 
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <cerrno>
@@ -203,6 +205,28 @@ int main(int argc, char *argv[])
     } catch (const DbError &e) {
         fail(QStringLiteral("database: %1").arg(QString::fromUtf8(e.what())));
         return 1;
+    }
+
+    // Every connection holds a descriptor: take all the limit allows, then
+    // keep the connection cap within it, room left for the database and logs.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        if (files.rlim_cur < files.rlim_max && files.rlim_max != RLIM_INFINITY) {
+            rlimit raised = files;
+            raised.rlim_cur = files.rlim_max;
+            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+                files = raised;
+        }
+        const std::uint64_t fdLimit = files.rlim_cur == RLIM_INFINITY ? UINT64_MAX : std::uint64_t(files.rlim_cur);
+        const int cap = FdBudget::connectionCap(limits.maxConnections, fdLimit, limits.workers, limits.loginWorkers);
+        if (cap < limits.maxConnections) {
+            std::fprintf(stderr,
+                         "vor01300-server: at most %d connections: the process may open %llu files (raise LimitNOFILE "
+                         "or ulimit -n for more)\n",
+                         cap, static_cast<unsigned long long>(fdLimit));
+            limits.maxConnections = cap;
+        }
+        limits.maxPerAddress = std::min(limits.maxPerAddress, limits.maxConnections);
     }
 
     SessionStore sessions;
