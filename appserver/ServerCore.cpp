@@ -148,8 +148,8 @@ ServerCore::ServerCore(Database &db, SessionStore &sessions, LogSink log, Servic
         m_log = writeLogLineToStderr;
     if (!m_msClock)
         m_msClock = [] { return QDateTime::currentMSecsSinceEpoch(); };
-    m_logTokens = m_limits.anonymousLogBurst;
-    m_logRefillMs = m_msClock();
+    m_anonymousLog.tokens = m_limits.anonymousLogBurst;
+    m_anonymousLog.refillMs = m_msClock();
 }
 
 void ServerCore::log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
@@ -161,26 +161,37 @@ void ServerCore::log(const QString &operatorCode, const QJsonValue &method, cons
                      {QStringLiteral("params"), params},
                      {QStringLiteral("ms"), ms},
                      {QStringLiteral("outcome"), outcome}};
-    writeLine(line, operatorCode.isEmpty());
+    writeLine(line, operatorCode);
 }
 
-// Lines of anonymous requests spend a token each; tokens come back at the
-// configured rate. What was dropped is counted on the next line written.
-void ServerCore::writeLine(const QJsonObject &line, bool anonymous)
+// Each line spends a token of its budget; tokens come back at the configured
+// rate. What was dropped is counted on the next line written.
+void ServerCore::writeLine(const QJsonObject &line, const QString &operatorCode)
 {
     qint64 dropped = 0;
-    if (anonymous) {
+    {
         QMutexLocker lock(&m_logMutex);
+        const bool anonymous = operatorCode.isEmpty();
+        const double burst = anonymous ? m_limits.anonymousLogBurst : m_limits.operatorLogBurst;
+        const double perSec = anonymous ? m_limits.anonymousLogPerSec : m_limits.operatorLogPerSec;
         const qint64 now = m_msClock();
-        m_logTokens = std::min<double>(m_limits.anonymousLogBurst,
-                                       m_logTokens + double(now - m_logRefillMs) * m_limits.anonymousLogPerSec / 1000.0);
-        m_logRefillMs = now;
-        if (m_logTokens < 1.0) {
-            ++m_logSuppressed;
+        LogBudget *budget = &m_anonymousLog;
+        if (!anonymous) {
+            // Only logged-in operators have a budget of their own: their
+            // number is bounded by the operator table.
+            auto it = m_operatorLogs.find(operatorCode);
+            if (it == m_operatorLogs.end())
+                it = m_operatorLogs.insert(operatorCode, LogBudget{burst, now, 0});
+            budget = &it.value();
+        }
+        budget->tokens = std::min<double>(burst, budget->tokens + double(now - budget->refillMs) * perSec / 1000.0);
+        budget->refillMs = now;
+        if (budget->tokens < 1.0) {
+            ++budget->suppressed;
             return;
         }
-        m_logTokens -= 1.0;
-        dropped = std::exchange(m_logSuppressed, 0);
+        budget->tokens -= 1.0;
+        dropped = std::exchange(budget->suppressed, 0);
     }
     if (dropped > 0)
         m_log(json(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
@@ -425,13 +436,13 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
         reply = rpcError(id, RpcCode::DatabaseError, kDbFailure);
         writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
                               {QStringLiteral("databaseError"), cut(QString::fromUtf8(e.what()), kLogError)}},
-                  false);
+                  who);
     } catch (const std::exception &e) {
         outcome = int(RpcCode::InternalError);
         reply = rpcError(id, RpcCode::InternalError, QStringLiteral("Erro interno do servidor."));
         writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
                               {QStringLiteral("internalError"), cut(QString::fromUtf8(e.what()), kLogError)}},
-                  false);
+                  who);
     }
     log(who, methodValue.isString() ? methodValue : QJsonValue(), params.isUndefined() ? QJsonValue() : paramsForLog(params),
         timer.elapsed(), outcome);

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QHash>
 #include <QMutex>
 #include <QSemaphore>
 #include <functional>
@@ -35,13 +36,16 @@ struct CoreLimits
     int hashingWaitMs = 2000;      // a login waits this long for a slot, then gets 429
     int anonymousLogPerSec = 20;   // log lines of requests without a session...
     int anonymousLogBurst = 100;   // ...and how many may come at once
+    int operatorLogPerSec = 50;    // log lines of one logged-in operator...
+    int operatorLogBurst = 500;    // ...and how many may come at once
     LoginPolicy logins;
 };
 
 // The application server as a function from request bytes to response bytes:
 // sessions at /session, JSON-RPC 2.0 at /<module name>. One JSON line per
 // call goes to the log sink, every value in it cut to a bounded length; lines
-// of requests without a valid session are written at a bounded rate.
+// are written at a bounded rate, one budget for requests without a valid
+// session and one per logged-in operator.
 class ServerCore final
 {
 public:
@@ -74,7 +78,16 @@ private:
     void log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
              const QJsonValue &outcome);
 
-    void writeLine(const QJsonObject &line, bool anonymous);
+    // Written when the budget of the operator (empty: requests without a
+    // session) allows; what was dropped is counted on its next line.
+    void writeLine(const QJsonObject &line, const QString &operatorCode);
+
+    struct LogBudget
+    {
+        double tokens = 0;
+        qint64 refillMs = 0;
+        qint64 suppressed = 0;
+    };
 
     Database &m_db;
     SessionStore &m_sessions;
@@ -85,9 +98,8 @@ private:
     LoginThrottle m_throttle;
     QSemaphore m_hashingSlots;
     QMutex m_logMutex;
-    double m_logTokens = 0;
-    qint64 m_logRefillMs = 0;
-    qint64 m_logSuppressed = 0;
+    LogBudget m_anonymousLog;
+    QHash<QString, LogBudget> m_operatorLogs;
 };
 
 // Default sink: stderr, one whole line at a time.

@@ -20,6 +20,7 @@ private Q_SLOTS:
     void batchLimit();
     void logValuesBounded();
     void anonymousLinesRateLimited();
+    void operatorLinesRateLimited();
     void loginSlowdownAndReset();
     void nulRefusedEverywhere();
 
@@ -329,6 +330,32 @@ void TestRpc::anonymousLinesRateLimited()
     const QJsonObject summary = QJsonDocument::fromJson(h.log.at(h.log.size() - 2)).object();
     QVERIFY(summary.value("suppressed").toInt() >= 899);
     QCOMPARE(QJsonDocument::fromJson(h.log.last()).object().value("outcome").toInt(), -32001);
+}
+
+void TestRpc::operatorLinesRateLimited()
+{
+    Harness h;
+    const QByteArray token = h.login("ANA", "ana123");
+    h.log.clear();
+    QByteArray batch = "[";
+    for (int i = 0; i < ServerCore::kMaxBatch; ++i)
+        batch += QByteArray(i ? "," : "") + R"({"jsonrpc":"2.0","id":)" + QByteArray::number(i)
+                 + R"(,"method":"inexistente)" + QByteArray::number(i) + R"(","params":[]})";
+    batch += "]";
+    // A logged-in operator's lines have a budget too (100 unknown methods a
+    // batch, 200 batches); a new second brings tokens back and the dropped
+    // lines are counted.
+    for (int i = 0; i < 200; ++i)
+        h.request("POST", h.rpcPath(), batch, token);
+    // (the login's line spent one token of the same budget)
+    const qsizetype written = h.log.size();
+    QVERIFY2(written <= CoreLimits().operatorLogBurst && written >= CoreLimits().operatorLogBurst - 2,
+             QByteArray::number(written).constData());
+    h.nowMs += 1000;
+    QCOMPARE(Harness::rows(h.call(token, "getProjeto", {"0001", "", "T"})).size(), 2);
+    const QJsonObject summary = QJsonDocument::fromJson(h.log.at(h.log.size() - 2)).object();
+    QCOMPARE(summary.value("suppressed").toInt(), 200 * ServerCore::kMaxBatch - written);
+    QCOMPARE(QJsonDocument::fromJson(h.log.last()).object().value("outcome").toString(), QString("ok"));
 }
 
 void TestRpc::loginSlowdownAndReset()
