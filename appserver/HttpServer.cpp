@@ -765,7 +765,16 @@ HttpServer::HttpServer(ServerCore &core, const HttpLimits &limits) : d(std::make
 {
     if (!limits.tlsCert.isEmpty()) {
         const std::string cert = limits.tlsCert.toStdString(), key = limits.tlsKey.toStdString();
-        d->server = std::make_unique<GuardedServer<httplib::SSLServer>>(*d, cert.c_str(), key.c_str());
+        auto tls = std::make_unique<GuardedServer<httplib::SSLServer>>(*d, cert.c_str(), key.c_str());
+        // TLS 1.2 at least; on 1.2 only suites with forward secrecy and AEAD.
+        if (SSL_CTX *ctx = tls->ssl_context()) {
+            SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+            SSL_CTX_set_cipher_list(ctx, "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+                                         "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+                                         "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305");
+            SSL_CTX_set_options(ctx, SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
+        }
+        d->server = std::move(tls);
     } else {
         d->server = std::make_unique<GuardedServer<httplib::Server>>(*d);
     }

@@ -5,6 +5,7 @@
 #include "TestCertificate.h"
 
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,6 +21,26 @@
 #include <zlib.h>
 
 namespace {
+
+// Whether a TLS handshake succeeds when the client offers only the given
+// protocol version and cipher suites (TLS 1.2 and below: a cipher list).
+bool tlsHandshake(int port, int version, const char *ciphers)
+{
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_security_level(ctx, 0); // offer what the server must refuse
+    SSL_CTX_set_min_proto_version(ctx, version);
+    SSL_CTX_set_max_proto_version(ctx, version);
+    if (ciphers)
+        SSL_CTX_set_cipher_list(ctx, ciphers);
+    const int fd = rawConnect(port);
+    SSL *ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    const bool ok = fd >= 0 && SSL_connect(ssl) == 1;
+    SSL_free(ssl);
+    rawClose(fd);
+    SSL_CTX_free(ctx);
+    return ok;
+}
 
 QByteArray rpc(const char *method, const char *params, int id = 1)
 {
@@ -392,6 +413,13 @@ void TestHttp::https()
 
     // Plain HTTP on the TLS port gets no answer.
     QVERIFY(!httpRequest(port, "POST", "/session", QByteArray::fromStdString(body), {}, false, 5).ok);
+
+    // The server's policy: TLS 1.3, or TLS 1.2 with forward secrecy and AEAD only.
+    QVERIFY(tlsHandshake(port, TLS1_3_VERSION, nullptr));
+    QVERIFY(tlsHandshake(port, TLS1_2_VERSION, "ECDHE-RSA-AES128-GCM-SHA256"));
+    QVERIFY(!tlsHandshake(port, TLS1_2_VERSION, "AES128-GCM-SHA256"));        // RSA key exchange
+    QVERIFY(!tlsHandshake(port, TLS1_2_VERSION, "ECDHE-RSA-AES128-SHA"));     // CBC with SHA-1
+    QVERIFY(!tlsHandshake(port, TLS1_1_VERSION, "ECDHE-RSA-AES128-SHA"));     // older protocols
 
     server.terminate();
     QVERIFY(server.waitForFinished(10000));
