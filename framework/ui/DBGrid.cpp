@@ -47,10 +47,6 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override
     {
-        if (isLeaveKey(event)) {
-            m_grid->editorKey(event, this);
-            return;
-        }
         const QChar original = keyPressChar(event);
         QChar ch;
         if (!m_grid->handleKey(event, &ch)) {
@@ -136,7 +132,7 @@ public:
         // Escape cancels), not to the delegate's queued commit.
         if (event->type() == QEvent::KeyPress) {
             auto *key = static_cast<QKeyEvent *>(event);
-            if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && !isLeaveKey(key)) {
+            if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
                 if (auto *e = qobject_cast<QLineEdit *>(object))
                     m_grid->editorKey(key, e);
                 return true;
@@ -734,11 +730,6 @@ bool TDBGrid::handleKey(QKeyEvent *event, QChar *character)
 
 void TDBGrid::keyPressEvent(QKeyEvent *event)
 {
-    if (isLeaveKey(event)) {
-        leaveGrid(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
-        event->accept();
-        return;
-    }
     QPointer<TDBGrid> self = this;
     QChar ch;
     if (!handleKey(event, &ch)) {
@@ -897,10 +888,6 @@ void TDBGrid::editorKey(QKeyEvent *event, QLineEdit *editor)
     }
     case Qt::Key_Tab:
     case Qt::Key_Backtab: {
-        if (isLeaveKey(event)) {
-            leaveGrid(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
-            return;
-        }
         if (!commitEditor())
             return;
         setFocus();
