@@ -802,6 +802,13 @@ HttpServer::HttpServer(ServerCore &core, const HttpLimits &limits) : d(std::make
         };
         if (req.method != "GET" && req.method != "POST" && req.method != "DELETE" && req.method != "PUT")
             return refuse(405, "Método HTTP não permitido.");
+        // The server serves no files: a request for ranges is refused with no
+        // body at all, as the library would repeat any body once per range.
+        if (req.has_header("Range")) {
+            closeAfterResponse(res);
+            res.status = 400;
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (req.has_header("Content-Length")) {
             if (req.get_header_value_count("Content-Length") != 1)
                 return refuse(400, "Content-Length repetido.");

@@ -371,7 +371,10 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
     const QJsonObject request = requestValue.toObject();
     const QJsonValue idValue = request.value(QStringLiteral("id"));
     const bool notification = idValue.isUndefined();
-    const bool idOk = notification || idValue.isString() || idValue.isDouble() || idValue.isNull();
+    // An id is repeated in the reply: one longer than any client uses is
+    // refused (and not repeated), so that no reply grows with what was sent.
+    const bool idOk = notification || (idValue.isString() && idValue.toString().size() <= kMaxIdLength)
+                      || idValue.isDouble() || idValue.isNull();
     const QJsonValue id = idOk && !notification ? idValue : QJsonValue();
     const QJsonValue methodValue = request.value(QStringLiteral("method"));
     const QJsonValue params = request.value(QStringLiteral("params"));

@@ -51,6 +51,7 @@ class ServerCore final
 public:
     static constexpr qsizetype kMaxBody = 16 * 1024 * 1024;
     static constexpr int kMaxBatch = 100;
+    static constexpr int kMaxIdLength = 256; // characters of a string id
     using LogSink = std::function<void(const QByteArray &line)>;
     using MsClock = std::function<qint64()>;
 

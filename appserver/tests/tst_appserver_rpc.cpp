@@ -21,6 +21,7 @@ private Q_SLOTS:
     void logValuesBounded();
     void anonymousLinesRateLimited();
     void operatorLinesRateLimited();
+    void longIdsAreNotRepeated();
     void loginSlowdownAndReset();
     void nulRefusedEverywhere();
 
@@ -356,6 +357,25 @@ void TestRpc::operatorLinesRateLimited()
     const QJsonObject summary = QJsonDocument::fromJson(h.log.at(h.log.size() - 2)).object();
     QCOMPARE(summary.value("suppressed").toInt(), 200 * ServerCore::kMaxBatch - written);
     QCOMPARE(QJsonDocument::fromJson(h.log.last()).object().value("outcome").toString(), QString("ok"));
+}
+
+void TestRpc::longIdsAreNotRepeated()
+{
+    Harness h;
+    const QByteArray token = h.login("ANA", "ana123");
+    auto reply = [&](int idLength, const QByteArray &withToken) {
+        const QByteArray id = QByteArray(idLength, 'x');
+        const CoreResponse r = h.request("POST", h.rpcPath(),
+                                         R"({"jsonrpc":"2.0","id":")" + id + R"(","method":"getProjeto","params":["0001","","T"]})",
+                                         withToken);
+        return QJsonDocument::fromJson(r.body).object();
+    };
+    QCOMPARE(reply(ServerCore::kMaxIdLength, token).value("id").toString().size(), ServerCore::kMaxIdLength);
+    for (const QByteArray &withToken : {token, QByteArray()}) {
+        const QJsonObject refused = reply(1 << 20, withToken);
+        QVERIFY(refused.value("id").isNull());
+        QCOMPARE(refused.value("error").toObject().value("code").toInt(), -32600);
+    }
 }
 
 void TestRpc::loginSlowdownAndReset()
