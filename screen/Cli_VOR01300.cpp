@@ -517,8 +517,8 @@ void TfrmConcAtivProj::LigaEventos()
     // sends a percentage still being typed, as a row move does; a failure
     // keeps the user on the row.
     dbgPadrao->OnExit = [this](QObject *) {
-        if (cdsConcAtivProj->Active() && !AssentaPercentual())
-            throw EAbort();
+        if (cdsConcAtivProj->Active())
+            AssentaPercentual();
     };
     cdsConcAtivProj->AfterScroll = [this](TClientDataSet &dataSet) { cdsConcAtivProjAfterScroll(dataSet); };
     cdsConcAtivProj->AfterPost = [this](TClientDataSet &dataSet) { cdsConcAtivProjAfterPost(dataSet); };
@@ -589,10 +589,8 @@ void TfrmConcAtivProj::FormClose(QObject *sender, TCloseAction &action)
 {
     // A percentage being typed is sent as a row move would send it; when that
     // fails the screen stays open on it.
-    if (cdsConcAtivProj->Active() && !AssentaPercentual()) {
-        action = caNone;
-        return;
-    }
+    if (cdsConcAtivProj->Active())
+        AssentaPercentual();
     netConcAtivProj->SetConnected(false);
     TfrmPadraoGrid::FormClose(sender, action);
 }
@@ -780,8 +778,7 @@ void TfrmConcAtivProj::FechaLista()
     if (!cdsConcAtivProj->Active())
         return;
     // A percentage still being typed is sent before the list goes.
-    if (!AssentaPercentual())
-        throw EAbort();
+    AssentaPercentual();
     cdsConcAtivProj->Close();
 }
 
@@ -1375,14 +1372,13 @@ void TfrmConcAtivProj::CarregaPlanejamento(const QString &filial, const QString 
     MostraAcompanhamento();
 }
 
-bool TfrmConcAtivProj::AssentaPercentual()
+void TfrmConcAtivProj::AssentaPercentual()
 {
     // The text still in the cell editor belongs to the row; a refused text
-    // keeps the user there.
+    // (already reported) keeps the user there.
     if (!dbgPadrao->commitEditor())
-        return false;
+        throw EAbort();
     cdsConcAtivProj->CheckBrowseMode();
-    return true;
 }
 
 // --- approving, verifying, editing, command states ---
@@ -1403,8 +1399,7 @@ void TfrmConcAtivProj::sbtConcluirClick(QObject *)
     {
         m_adiaRecarga = true;
         auto fim = onScopeExit([this] { m_adiaRecarga = false; });
-        if (!AssentaPercentual())
-            throw EAbort();
+        AssentaPercentual();
     }
     if (m_releituraPendente) {
         // The last write's outcome is unknown: the user decides on what the

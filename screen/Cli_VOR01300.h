@@ -248,8 +248,8 @@ private:
     void RecarregaComResumo(const QVariantList &destino, const QVariantList &alternativa);
     void CarregaPlanejamento(const QString &filial, const QString &projeto);
     // Sends a percentage still being typed (editor text, then the row's post);
-    // false when the editor refused its text.
-    bool AssentaPercentual();
+    // raises when the editor refused its text or the send failed.
+    void AssentaPercentual();
     // A lookup takes the list away: closes it, a pending percentage sent first.
     void FechaLista();
     // Replaces a dataset's content with no rows (open, declared fields only).
