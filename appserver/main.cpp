@@ -6,10 +6,10 @@
 #include "Fixture.h"
 #include "HttpServer.h"
 #include "ServerCore.h"
+#include "ServerOptions.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QStringList>
 
 #include <malloc.h>
 #include <sys/resource.h>
@@ -45,19 +45,6 @@ void installStopHandlers()
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-void usage()
-{
-    std::fputs("usage: vor01300-server --database sqlite:PATH|postgresql://USER@HOST:PORT/DB\n"
-               "                       [--listen HOST:PORT] [--import FILE] [--demo] [--threads N]\n"
-               "                       [--tls-cert FILE --tls-key FILE]\n"
-               "                       [--session-idle-hours H] [--session-lifetime-hours H]\n"
-               "                       [--max-connections N] [--max-per-address N] [--backlog N]\n"
-               "                       [--head-timeout SEC] [--min-rate BYTES_PER_SEC] [--idle-timeout SEC]\n"
-               "                       [--max-requests-per-connection N] [--login-threads N]\n"
-               "PostgreSQL's password may come from PGPASSWORD or ~/.pgpass instead of the URL.\n",
-               stderr);
-}
-
 void fail(const QString &message)
 {
     std::fprintf(stderr, "vor01300-server: %s\n", message.toLocal8Bit().constData());
@@ -80,112 +67,24 @@ int main(int argc, char *argv[])
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 
     QCoreApplication app(argc, argv);
-    QString databaseSpec, listen = QStringLiteral("127.0.0.1:8470"), importFile;
-    bool demo = false;
-    HttpLimits limits;
-    ServerCore::Limits coreLimits;
-    double idleHours = SessionStore::kIdleLimitMs / 3600000.0, lifetimeHours = SessionStore::kLifetimeMs / 3600000.0;
-    const QStringList args = app.arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString &a = args[i];
-        auto value = [&](QString *out) {
-            if (i + 1 >= args.size()) {
-                fail(QStringLiteral("%1 needs a value").arg(a));
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        QString text;
-        if (a == QLatin1String("--database")) {
-            if (!value(&databaseSpec))
-                return 2;
-        } else if (a == QLatin1String("--listen")) {
-            if (!value(&listen))
-                return 2;
-        } else if (a == QLatin1String("--import")) {
-            if (!value(&importFile))
-                return 2;
-        } else if (a == QLatin1String("--demo")) {
-            demo = true;
-        } else if (a == QLatin1String("--tls-cert")) {
-            if (!value(&limits.tlsCert))
-                return 2;
-        } else if (a == QLatin1String("--tls-key")) {
-            if (!value(&limits.tlsKey))
-                return 2;
-        } else if (a == QLatin1String("--session-idle-hours") || a == QLatin1String("--session-lifetime-hours")) {
-            if (!value(&text))
-                return 2;
-            bool ok = false;
-            const double h = text.toDouble(&ok);
-            if (!ok || h <= 0 || h > 24 * 365) {
-                fail(QStringLiteral("%1 takes a number of hours above 0").arg(a));
-                return 2;
-            }
-            (a == QLatin1String("--session-idle-hours") ? idleHours : lifetimeHours) = h;
-        } else if (a == QLatin1String("--threads") || a == QLatin1String("--max-connections")
-                   || a == QLatin1String("--max-per-address") || a == QLatin1String("--backlog")
-                   || a == QLatin1String("--head-timeout") || a == QLatin1String("--min-rate")
-                   || a == QLatin1String("--idle-timeout") || a == QLatin1String("--max-requests-per-connection")
-                   || a == QLatin1String("--login-threads")) {
-            struct Numeric { const char *name; int *target; int min, max; };
-            const Numeric numerics[] = {
-                {"--threads", &limits.workers, 1, 256},
-                {"--max-connections", &limits.maxConnections, 1, 100000},
-                {"--max-per-address", &limits.maxPerAddress, 1, 100000},
-                {"--backlog", &limits.backlog, 16, 65535},
-                {"--head-timeout", &limits.headTimeoutSec, 1, 3600},
-                {"--min-rate", &limits.minBytesPerSec, 1, 1 << 30},
-                {"--idle-timeout", &limits.idleTimeoutSec, 1, 3600},
-                {"--max-requests-per-connection", &limits.maxRequestsPerConnection, 1, 1000000},
-                {"--login-threads", &limits.loginWorkers, 1, 256},
-            };
-            if (!value(&text))
-                return 2;
-            for (const Numeric &n : numerics) {
-                if (a != QLatin1String(n.name))
-                    continue;
-                bool ok = false;
-                *n.target = text.toInt(&ok);
-                if (!ok || *n.target < n.min || *n.target > n.max) {
-                    fail(QStringLiteral("%1 takes a number from %2 to %3").arg(a).arg(n.min).arg(n.max));
-                    return 2;
-                }
-            }
-        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            usage();
-            return 0;
-        } else {
-            fail(QStringLiteral("unknown option %1").arg(a));
-            usage();
-            return 2;
-        }
-    }
-    if (databaseSpec.isEmpty()) {
-        usage();
-        return 2;
-    }
-    const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
-    bool portOk = false;
-    const int port = colon > 0 ? listen.mid(colon + 1).toInt(&portOk) : -1;
-    if (!portOk || port < 0 || port > 65535) {
-        fail(QStringLiteral("--listen takes HOST:PORT"));
-        return 2;
-    }
-    const QString host = listen.left(colon);
-
-    QString error;
-    auto config = DatabaseConfig::parse(databaseSpec, &error);
-    if (!config) {
+    ServerOptions options;
+    QString error, usage;
+    if (!options.parse(app.arguments(), &error, &usage)) {
         fail(error);
+        std::fputs(usage.toLocal8Bit().constData(), stderr);
         return 2;
     }
-    if (limits.tlsCert.isEmpty() != limits.tlsKey.isEmpty()) {
-        fail(QStringLiteral("--tls-cert and --tls-key go together"));
-        return 2;
+    if (options.help) {
+        std::fputs(usage.toLocal8Bit().constData(), stderr);
+        return 0;
     }
-    Database db(*config);
+    HttpLimits &limits = options.http;
+    ServerCore::Limits coreLimits;
+    const QString &host = options.listenHost;
+    const QString &importFile = options.importFile;
+
+    // The parser has checked the spec; reading it again costs no I/O.
+    Database db(*DatabaseConfig::parse(options.database, &error));
     try {
         db.createSchema();
         if (!importFile.isEmpty()) {
@@ -197,7 +96,7 @@ int main(int argc, char *argv[])
             Fixture::import(db, f.readAll());
             std::fprintf(stderr, "vor01300-server: imported %s\n", importFile.toLocal8Bit().constData());
         }
-        if (demo && Fixture::loadDemoIfEmpty(db))
+        if (options.demo && Fixture::loadDemoIfEmpty(db))
             std::fputs("vor01300-server: demo data loaded\n", stderr);
     } catch (const FixtureError &e) {
         fail(QStringLiteral("fixture refused, nothing imported: %1").arg(e.text()));
@@ -230,7 +129,7 @@ int main(int argc, char *argv[])
     }
 
     SessionStore sessions;
-    sessions.setLimits(qint64(idleHours * 3600000.0), qint64(lifetimeHours * 3600000.0));
+    sessions.setLimits(qint64(options.sessionIdleHours * 3600000.0), qint64(options.sessionLifetimeHours * 3600000.0));
     coreLimits.hashingSlots = limits.loginWorkers;
     ServerCore core(db, sessions, {}, {}, {}, coreLimits);
     HttpServer http(core, limits);
@@ -238,9 +137,9 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("cannot load the TLS certificate %1 or its key %2").arg(limits.tlsCert, limits.tlsKey));
         return 1;
     }
-    const int bound = http.bind(host, port);
+    const int bound = http.bind(host, options.listenPort);
     if (bound < 0) {
-        fail(QStringLiteral("cannot listen on %1").arg(listen));
+        fail(QStringLiteral("cannot listen on %1").arg(ServerOptions::addressText(host, options.listenPort)));
         return 1;
     }
 
@@ -260,7 +159,7 @@ int main(int argc, char *argv[])
         }
     });
 
-    std::printf("listening on %s:%d\n", host.toLocal8Bit().constData(), bound);
+    std::printf("listening on %s\n", ServerOptions::addressText(host, bound).toLocal8Bit().constData());
     std::fflush(stdout);
     const bool ok = http.serve();
     served = true;
