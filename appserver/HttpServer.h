@@ -1,33 +1,17 @@
 #pragma once
 
-#include <QString>
+#include "HttpLimits.h"
+
 #include <memory>
 
 class ServerCore;
 
-// How much the HTTP layer lets a client take. Every connection has a thread
-// of its own that only reads and writes; at most `workers` requests run in the
-// core at once. A connection that is slow, idle or stalled holds its own
-// thread, never a worker (docs/operations.md says why).
-struct HttpLimits
-{
-    int workers = 16;                  // threads running the core (each with its database connection)
-    int loginWorkers = 1;              // threads for logins (a password check each)
-    int maxConnections = 2048;         // open connections in all
-    int maxPerAddress = 128;           // open connections from one client address
-    int backlog = 1024;                // listen queue
-    int headTimeoutSec = 10;           // a request's line, headers and first body bytes
-    int minBytesPerSec = 8 * 1024;     // beyond that, each such amount buys one more second
-    int idleTimeoutSec = 5;            // a kept-alive connection without a new request
-    int maxRequestsPerConnection = 1000;
-    QString tlsCert;                   // both set: HTTPS
-    QString tlsKey;
-};
-
-// The thin HTTP/1.1 layer (cpp-httplib) around the byte-to-byte core.
-// Responses are compressed when the client accepts it; a compressed request
-// body is inflated as it arrives and refused the moment it passes the core's
-// size limit.
+// The thin HTTP/1.1 adapter (Boost.Beast on Boost.Asio) around the core: it
+// reads a request's head strictly and within fixed limits, asks the core what
+// the request is and whether its body may be read, reads and inflates that
+// body within the request's limit and a memory budget shared by all
+// connections, runs the core on a bounded worker pool, and sends the reply
+// (compressed when the client takes it) at no less than a minimum rate.
 class HttpServer final
 {
 public:

@@ -9,7 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
+#include <cctype>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -52,6 +54,7 @@ QJsonObject rpcError(const QJsonValue &id, RpcCode code, const QString &message)
 }
 
 const QString kBadLogin = QStringLiteral("Operador ou senha inválidos.");
+const QString kNotLoggedIn = QStringLiteral("Sessão inexistente ou expirada. Entre novamente no sistema.");
 const QString kDbFailure = QStringLiteral("Não foi possível acessar o banco de dados. Tente novamente.");
 
 bool hasNul(const QString &text)
@@ -199,24 +202,89 @@ void ServerCore::writeLine(const QJsonObject &line, const QString &operatorCode)
     m_log(json(line));
 }
 
+// One line for a whole batch: how many calls of each method (the first few
+// names, each cut) and how many of each outcome.
+struct ServerCore::BatchLog
+{
+    static constexpr int kMaxNames = 10;
+    std::map<QString, int> methods;
+    int otherMethods = 0;
+    std::map<QString, int> outcomes;
+
+    void add(const QJsonValue &method, const QJsonValue &outcome)
+    {
+        const QString name = method.isString() ? cut(method.toString(), kLogName) : QStringLiteral("(none)");
+        if (methods.count(name) || int(methods.size()) < kMaxNames)
+            ++methods[name];
+        else
+            ++otherMethods;
+        ++outcomes[outcome.isString() ? outcome.toString() : QString::number(outcome.toInt())];
+    }
+};
+
+CoreResponse ServerCore::refusal(HttpRefusal which)
+{
+    const HttpRefusalReply r = httpRefusal(which);
+    CoreResponse response;
+    response.status = r.status;
+    response.body = httpRefusalBody(which);
+    response.retryAfterSec = r.retryAfterSec;
+    return response;
+}
+
+CoreAdmission ServerCore::admit(const CoreHead &head)
+{
+    CoreAdmission a;
+    const QByteArray rpcPath = "/" + QByteArray(kContractModuleName);
+    if (head.path == "/session" && (head.method == "POST" || head.method == "DELETE")) {
+        a.route = head.method == "POST" ? CoreRoute::Login : CoreRoute::Logout;
+        a.maxBody = kMaxLoginBody;
+        a.tooLarge = HttpRefusal::LoginTooLarge;
+        if (a.route == CoreRoute::Logout) {
+            const QByteArray token = bearerToken(head.authorization);
+            if (token.isEmpty() || !m_sessions.touch(token)) {
+                log(QString(), QStringLiteral("DELETE /session"), QJsonValue(), 0, 401);
+                a.refusal = httpError(401, QStringLiteral("Sessão inexistente ou expirada."));
+            }
+        }
+        return a;
+    }
+    if (head.path == rpcPath && head.method == "POST") {
+        a.route = CoreRoute::Rpc;
+        a.maxBody = kMaxBody;
+        const QByteArray token = bearerToken(head.authorization);
+        if (token.isEmpty() || !m_sessions.touch(token)) {
+            // The body is not read: its ids are unknown, so the one reply has none.
+            log(QString(), QJsonValue(), QJsonValue(), 0, int(RpcCode::NotLoggedIn));
+            a.refusal = jsonResponse(200, rpcError(QJsonValue(), RpcCode::NotLoggedIn, kNotLoggedIn));
+        }
+        return a;
+    }
+    a.refusal = refusal(head.path == "/session" || head.path == rpcPath ? HttpRefusal::MethodNotAllowed
+                                                                        : HttpRefusal::NotFound);
+    return a;
+}
+
 CoreResponse ServerCore::handle(const CoreRequest &request)
 {
     if (request.body.size() > kMaxBody)
-        return httpError(413, QStringLiteral("A requisição excede o tamanho máximo de 16 MiB."));
+        return refusal(HttpRefusal::TooLarge);
     const QByteArray rpcPath = "/" + QByteArray(kContractModuleName);
     if (request.path == "/session") {
+        if (request.body.size() > kMaxLoginBody)
+            return refusal(HttpRefusal::LoginTooLarge);
         if (request.method == "POST")
             return login(request);
         if (request.method == "DELETE")
             return logout(request);
-        return httpError(405, QStringLiteral("Método HTTP não permitido."));
+        return refusal(HttpRefusal::MethodNotAllowed);
     }
     if (request.path == rpcPath) {
         if (request.method == "POST")
             return rpc(request);
-        return httpError(405, QStringLiteral("Método HTTP não permitido."));
+        return refusal(HttpRefusal::MethodNotAllowed);
     }
-    return httpError(404, QStringLiteral("Recurso inexistente."));
+    return refusal(HttpRefusal::NotFound);
 }
 
 CoreResponse ServerCore::login(const CoreRequest &request)
@@ -313,9 +381,17 @@ CoreResponse ServerCore::rpc(const CoreRequest &request)
     QJsonParseError error{};
     QJsonDocument doc = QJsonDocument::fromJson(request.body, &error);
     if (error.error != QJsonParseError::NoError) {
-        // A lone scalar is valid JSON but not a request.
-        const QJsonDocument wrapped = QJsonDocument::fromJson("[" + request.body + "]", &error);
-        const bool scalar = error.error == QJsonParseError::NoError && wrapped.array().size() == 1;
+        // A lone scalar is valid JSON but not a request. A body opening an
+        // object or array cannot be one, so only other bodies are read again.
+        qsizetype first = 0;
+        while (first < request.body.size() && std::isspace(static_cast<unsigned char>(request.body.at(first))))
+            ++first;
+        const char opening = first < request.body.size() ? request.body.at(first) : '\0';
+        bool scalar = false;
+        if (opening != '{' && opening != '[') {
+            const QJsonDocument wrapped = QJsonDocument::fromJson("[" + request.body + "]", &error);
+            scalar = error.error == QJsonParseError::NoError && wrapped.array().size() == 1;
+        }
         log(QString(), QJsonValue(), QJsonValue(), 0, int(scalar ? RpcCode::InvalidRequest : RpcCode::ParseError));
         return jsonResponse(200, scalar ? rpcError(QJsonValue(), RpcCode::InvalidRequest, QStringLiteral("Requisição inválida."))
                                         : rpcError(QJsonValue(), RpcCode::ParseError,
@@ -340,11 +416,15 @@ CoreResponse ServerCore::rpc(const CoreRequest &request)
                                                   .arg(kMaxBatch)));
         }
         QJsonArray replies;
+        QElapsedTimer timer;
+        timer.start();
+        BatchLog counts;
         for (const QJsonValue &item : batch) {
-            const QJsonObject reply = call(item, op);
+            const QJsonObject reply = call(item, op, nullptr, &counts);
             if (!reply.isEmpty())
                 replies.append(reply);
         }
+        logBatch(op.value_or(QString()), qsizetype(batch.size()), counts, timer.elapsed());
         if (replies.isEmpty())
             return CoreResponse{204, {}, {}};
         CoreResponse r;
@@ -358,14 +438,36 @@ CoreResponse ServerCore::rpc(const CoreRequest &request)
     return withRawPayload(jsonResponse(200, reply), raw);
 }
 
+void ServerCore::logBatch(const QString &operatorCode, qsizetype calls, const BatchLog &counts, qint64 ms)
+{
+    QJsonObject methods, outcomes;
+    for (const auto &[name, n] : counts.methods)
+        methods.insert(name, n);
+    if (counts.otherMethods > 0)
+        methods.insert(QStringLiteral("…"), counts.otherMethods);
+    for (const auto &[name, n] : counts.outcomes)
+        outcomes.insert(name, n);
+    writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                          {QStringLiteral("operator"), operatorCode.isEmpty() ? QJsonValue()
+                                                                              : QJsonValue(cut(operatorCode, kLogOperator))},
+                          {QStringLiteral("batch"), calls},
+                          {QStringLiteral("methods"), methods},
+                          {QStringLiteral("ms"), ms},
+                          {QStringLiteral("outcomes"), outcomes}},
+              operatorCode);
+}
+
 QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional<QString> &operatorCode,
-                             QByteArray *rawPayload)
+                             QByteArray *rawPayload, BatchLog *batch)
 {
     QElapsedTimer timer;
     timer.start();
     const QString who = operatorCode.value_or(QString());
     if (!requestValue.isObject()) {
-        log(who, QJsonValue(), QJsonValue(), 0, int(RpcCode::InvalidRequest));
+        if (batch)
+            batch->add(QJsonValue(), int(RpcCode::InvalidRequest));
+        else
+            log(who, QJsonValue(), QJsonValue(), 0, int(RpcCode::InvalidRequest));
         return rpcError(QJsonValue(), RpcCode::InvalidRequest, QStringLiteral("Requisição inválida."));
     }
     const QJsonObject request = requestValue.toObject();
@@ -387,7 +489,7 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
             || !(params.isUndefined() || params.isArray() || params.isObject()))
             throw RpcError(RpcCode::InvalidRequest, QStringLiteral("Requisição inválida."));
         if (!operatorCode)
-            throw RpcError(RpcCode::NotLoggedIn, QStringLiteral("Sessão inexistente ou expirada. Entre novamente no sistema."));
+            throw RpcError(RpcCode::NotLoggedIn, kNotLoggedIn);
         const MethodInfo *method = findMethod(methodValue.toString());
         if (!method)
             throw RpcError(RpcCode::MethodNotFound,
@@ -447,8 +549,11 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
                               {QStringLiteral("internalError"), cut(QString::fromUtf8(e.what()), kLogError)}},
                   who);
     }
-    log(who, methodValue.isString() ? methodValue : QJsonValue(), params.isUndefined() ? QJsonValue() : paramsForLog(params),
-        timer.elapsed(), outcome);
+    if (batch)
+        batch->add(methodValue, outcome);
+    else
+        log(who, methodValue.isString() ? methodValue : QJsonValue(),
+            params.isUndefined() ? QJsonValue() : paramsForLog(params), timer.elapsed(), outcome);
     // A notification gets no reply, whatever happened (JSON-RPC 2.0 §4.1);
     // a request too broken to tell is answered.
     if (notification && request.value(QStringLiteral("jsonrpc")).toString() == QLatin1String("2.0")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Auth.h"
+#include "HttpReplies.h"
 #include "Service.h"
 
 #include <QByteArray>
@@ -22,12 +23,34 @@ struct CoreRequest
     QByteArray peer; // the client's address; empty when unknown
 };
 
+// A request as known once its head has arrived, before any body is read.
+struct CoreHead
+{
+    QByteArray method;
+    QByteArray path;
+    QByteArray authorization;
+    QByteArray peer;
+};
+
+enum class CoreRoute { Login, Logout, Rpc, Refused };
+
 struct CoreResponse
 {
     int status = 200;
     QByteArray body; // empty: no content
     QByteArray contentType = "application/json"; // exactly this, or the HTTP layer will not compress it
     int retryAfterSec = 0; // > 0: sent as Retry-After
+};
+
+// What the core decides from a head: which route, how large the body may
+// grow (after inflation), and the reply to send at once when the request is
+// refused without its body being read.
+struct CoreAdmission
+{
+    CoreRoute route = CoreRoute::Refused;
+    qsizetype maxBody = 0;
+    HttpRefusal tooLarge = HttpRefusal::TooLarge;
+    std::optional<CoreResponse> refusal;
 };
 
 struct CoreLimits
@@ -52,6 +75,7 @@ public:
     static constexpr qsizetype kMaxBody = 16 * 1024 * 1024;
     static constexpr int kMaxBatch = 100;
     static constexpr int kMaxIdLength = 256; // characters of a string id
+    static constexpr qsizetype kMaxLoginBody = 8 * 1024; // a login's or logout's body
     using LogSink = std::function<void(const QByteArray &line)>;
     using MsClock = std::function<qint64()>;
 
@@ -60,7 +84,12 @@ public:
     ServerCore(Database &db, SessionStore &sessions, LogSink log = {}, Service::Clock clock = {},
                MsClock msClock = {}, const Limits &limits = Limits());
 
+    // Classifies a request from its head. Calls need a live session before
+    // their body is read or inflated; only a login (small and bounded) is read
+    // without one.
+    CoreAdmission admit(const CoreHead &head);
     CoreResponse handle(const CoreRequest &request);
+    static CoreResponse refusal(HttpRefusal which);
 
     // Bounded forms of what goes to the log (shared with the tests).
     static QString cut(const QString &text, int max);
@@ -73,12 +102,16 @@ private:
     // One JSON-RPC call; an empty object for a notification.
     // With rawPayload, a payload the method wrote as JSON text is left there and
     // the reply holds null in its place (see withRawPayload); without, it is parsed in.
+    // A call inside a batch is not logged on its own: it adds to `batch`, and
+    // the batch is one line.
+    struct BatchLog;
     QJsonObject call(const QJsonValue &request, const std::optional<QString> &operatorCode,
-                     QByteArray *rawPayload = nullptr);
+                     QByteArray *rawPayload = nullptr, BatchLog *batch = nullptr);
     // `params` already bounded (paramsForLog or the server's own small object).
     void log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
              const QJsonValue &outcome);
 
+    void logBatch(const QString &operatorCode, qsizetype calls, const BatchLog &counts, qint64 ms);
     // Written when the budget of the operator (empty: requests without a
     // session) allows; what was dropped is counted on its next line.
     void writeLine(const QJsonObject &line, const QString &operatorCode);

@@ -38,11 +38,13 @@ HttpResult httpRequest(int port, const char *method, const char *path, const QBy
     return r;
 }
 
-int rawConnect(int port, const char *from)
+int rawConnect(int port, const char *from, int receiveBuffer)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     ::inet_pton(AF_INET, from, &local.sin_addr);

@@ -16,8 +16,9 @@ HttpResult httpRequest(int port, const char *method, const char *path, const QBy
                        const QByteArray &token = {}, bool acceptGzip = false, int timeoutSec = 120);
 
 // Plain sockets, for clients that misbehave on purpose. `from` picks the
-// loopback address the connection comes from (any of 127.0.0.0/8).
-int rawConnect(int port, const char *from = "127.0.0.1");
+// loopback address the connection comes from (any of 127.0.0.0/8); a
+// receiveBuffer > 0 makes a client that takes bytes slowly.
+int rawConnect(int port, const char *from = "127.0.0.1", int receiveBuffer = 0);
 bool rawSend(int fd, const QByteArray &bytes);
 // Reads until the server closes or timeoutMs passes without data.
 QByteArray rawReadAll(int fd, int timeoutMs);

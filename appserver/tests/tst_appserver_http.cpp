@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -19,6 +20,10 @@
 #include <csignal>
 #include <thread>
 #include <zlib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -97,7 +102,11 @@ private Q_SLOTS:
     void slowClientsDoNotHoldOthers();
     void loginFloodGets429();
     void keptAliveConnectionsEnd();
-    void rangesAreRefused();
+    void rangesAreIgnored();
+    void headsAreBounded();
+    void smugglingClosesTheConnection();
+    void readerThatReadsNothingIsCut();
+    void injectedFaultsAreAnswered();
     void https();
     void gracefulStop(); // last: stops the server
     void cleanupTestCase();
@@ -123,7 +132,8 @@ void TestHttp::initTestCase()
     VOR_REQUIRE_TEST_BACKEND();
     m_server.start(VOR_SERVER_BIN, {"--database", TestBackend::databaseSpec(m_dir.filePath("http.sqlite"), &m_schema), "--demo", "--listen",
                                     "127.0.0.1:0", "--threads", "4", "--head-timeout", "2", "--max-per-address", "40",
-                                    "--idle-timeout", "1", "--max-requests-per-connection", "3"});
+                                    "--idle-timeout", "1", "--max-requests-per-connection", "3",
+                                    "--rate-window", "2", "--inject-faults"});
     QVERIFY(m_server.waitForStarted());
     QByteArray line;
     while (!line.endsWith('\n')) {
@@ -246,13 +256,25 @@ void TestHttp::compressedBodyInflatedWithinLimit()
     const qint64 peakBefore = processMemoryKiB(pid, "VmHWM");
     const QByteArray bomb = gzipOfZeros(256LL << 20); // 256 MiB inflated
     QVERIFY(bomb.size() < 1 << 20);
-    for (const char *path : {"/session", "/VOR01300.rdmConcAtivProje"}) { // with and without a login
+    const QByteArray token = login();
+    // A login's body may be a few KiB; a call's 16 MiB, once inflated.
+    for (const char *path : {"/session", "/VOR01300.rdmConcAtivProje"}) {
         const int fd = rawConnect(m_port);
         QVERIFY(fd >= 0);
-        rawSend(fd, rawRequest("POST", path, bomb, "Content-Encoding: gzip\r\n"));
+        rawSend(fd, rawRequest("POST", path, bomb, "Content-Encoding: gzip\r\nAuthorization: Bearer " + token + "\r\n"));
         const QByteArray response = rawReadAll(fd, 10000);
         rawClose(fd);
         QCOMPARE(statusOf(response), 413);
+    }
+    // Without a session a call's body is neither read nor inflated: the
+    // refusal comes from the head alone, while the body is still on its way.
+    {
+        const int fd = rawConnect(m_port);
+        rawSend(fd, "POST /VOR01300.rdmConcAtivProje HTTP/1.1\r\nHost: x\r\nContent-Encoding: gzip\r\n"
+                    "Content-Length: 16000000\r\n\r\n" + bomb.left(1000));
+        QTRY_VERIFY_WITH_TIMEOUT(rawPeek(fd).contains("-32001"), 10000);
+        QVERIFY(rawPeek(fd).contains("Connection: close"));
+        rawClose(fd);
     }
     // Nothing much beyond the 16 MiB limit was ever held.
     QVERIFY2(processMemoryKiB(pid, "VmHWM") - peakBefore < 64 * 1024,
@@ -379,25 +401,143 @@ void TestHttp::keptAliveConnectionsEnd()
     rawClose(fd);
 }
 
-// A Range header made the library repeat the reply once per range, and the
-// refusal of a call without a session repeats the call's id: a small request
-// came back gigabytes long. Refused now before the body is read, and the
-// little the library still writes per range stays bounded.
-void TestHttp::rangesAreRefused()
+// The server serves no files: a Range header changes nothing, and what an
+// error repeats of the request (its id) is bounded.
+void TestHttp::rangesAreIgnored()
 {
     QByteArray ranges = "bytes=0-";
     while (ranges.size() < 8000)
         ranges += ",0-";
+    const QByteArray token = login();
     const QByteArray body = R"({"jsonrpc":"2.0","id":")" + QByteArray(1 << 20, 'x') + R"(","method":"getProjeto","params":[]})";
+    for (const QByteArray &auth : {QByteArray(), QByteArray("Authorization: Bearer " + token + "\r\n")}) {
+        const int fd = rawConnect(m_port);
+        QVERIFY(fd >= 0);
+        rawSend(fd, rawRequest("POST", "/VOR01300.rdmConcAtivProje", body, "Range: " + ranges + "\r\nConnection: close\r\n" + auth));
+        const QByteArray reply = rawReadAll(fd, 10000);
+        rawClose(fd);
+        QVERIFY2(reply.startsWith("HTTP/1.1 200"), reply.left(200).constData());
+        QVERIFY(!reply.contains("multipart"));
+        QVERIFY2(reply.size() < 4096, QByteArray::number(reply.size()).constData());
+    }
+}
+
+// A head has one deadline and one size limit, however fast its bytes come.
+void TestHttp::headsAreBounded()
+{
     const int fd = rawConnect(m_port);
-    QVERIFY(rawSend(fd, "POST /VOR01300.rdmConcAtivProje HTTP/1.1\r\nHost: x\r\nRange: " + ranges
-                            + "\r\nContent-Type: application/json\r\nContent-Length: "
-                            + QByteArray::number(body.size()) + "\r\n\r\n"));
-    rawSend(fd, body); // may be cut short: the server answers from the head
-    const QByteArray reply = rawReadAll(fd, 10000);
+    QVERIFY(fd >= 0);
+    rawSend(fd, "POST /session HTTP/1.1\r\nHost: x\r\n");
+    const QByteArray line = "X-Flood: " + QByteArray(8000, 'a') + "\r\n";
+    qint64 sent = 0;
+    while (sent < 64LL << 20 && rawSend(fd, line) && !rawPeek(fd).startsWith("HTTP/"))
+        sent += line.size();
+    QTRY_VERIFY_WITH_TIMEOUT(statusOf(rawPeek(fd)) == 431, 10000);
+    QVERIFY2(sent < 4 << 20, QByteArray::number(sent).constData());
+    QTRY_VERIFY_WITH_TIMEOUT(rawClosedByPeer(fd), 10000);
     rawClose(fd);
-    QVERIFY2(reply.startsWith("HTTP/1.1 400"), reply.left(200).constData());
-    QVERIFY2(reply.size() < 1024 * 1024, QByteArray::number(reply.size()).constData());
+}
+
+// A request framed two ways (or not at all) is refused and the connection
+// closed, so whatever was smuggled after it never runs.
+void TestHttp::smugglingClosesTheConnection()
+{
+    const QByteArray smuggled = rawRequest("POST", "/session", R"({"operator":"CAIO","password":"x"})");
+    const QList<QPair<QByteArray, int>> cases{
+        {"POST /session HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+        {"POST /session HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0x1d\r\n", 400},
+        {"POST /session HTTP/1.1\r\nHost: x\r\nTransfer-Encoding : chunked\r\nContent-Length: 0\r\n\r\n", 400},
+        {"POST /session HTTP/1.1\r\nHost: x\r\n\r\n", 411},
+    };
+    for (const auto &[request, status] : cases) {
+        const int fd = rawConnect(m_port);
+        rawSend(fd, request + smuggled);
+        const QByteArray replies = rawReadAll(fd, 10000); // ends when the server closes
+        rawClose(fd);
+        QCOMPARE(statusOf(replies), status);
+        QCOMPARE(replies.count("HTTP/1.1 "), 1);
+    }
+    QVERIFY(!m_stderr.contains("CAIO"));
+}
+
+namespace {
+
+// The state of the server's side of a loopback connection (/proc/net/tcp),
+// "01" while established; empty once gone.
+QByteArray serverSideState(int serverPort, int clientFd)
+{
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    ::getsockname(clientFd, reinterpret_cast<sockaddr *>(&local), &len);
+    QFile f("/proc/net/tcp");
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray me = QByteArray::number(ntohs(local.sin_port), 16).toUpper().rightJustified(4, '0');
+    const QByteArray server = QByteArray::number(serverPort, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields[1].endsWith(QByteArray(":" + server)) && fields[2].endsWith(QByteArray(":" + me)))
+            return fields[3];
+    }
+    return {};
+}
+
+} // namespace
+
+// A client that asks for large replies and reads nothing is cut once a whole
+// window (2 s here) passes without its replies moving at the minimum rate.
+void TestHttp::readerThatReadsNothingIsCut()
+{
+    QProcess server;
+    QByteArray err;
+    connect(&server, &QProcess::readyReadStandardError, this, [&] { err += server.readAllStandardError(); });
+    server.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("reader.sqlite"), "--demo", "--listen",
+                                  "127.0.0.1:0", "--rate-window", "2", "--max-requests-per-connection", "100"});
+    QByteArray line;
+    while (!line.endsWith('\n')) {
+        QVERIFY2(server.waitForReadyRead(30000), err.constData());
+        line += server.readAllStandardOutput();
+    }
+    const int port = QRegularExpression(":(\\d+)\n$").match(QString::fromUtf8(line)).captured(1).toInt();
+    const HttpResult session = httpRequest(port, "POST", "/session", R"({"operator":"ANA","password":"ana123"})");
+    const QByteArray token = object(session).value("token").toString().toLatin1();
+    QByteArray batch = "[";
+    for (int i = 0; i < 100; ++i)
+        batch += (i ? "," : "") + rpc("getConcAtivPro", R"(["0001","0000000001"])", i);
+    batch += "]";
+    // Thirty such replies, more than any socket buffer takes, asked for at once.
+    const QByteArray request = rawRequest("POST", "/VOR01300.rdmConcAtivProje", batch, "Authorization: Bearer " + token + "\r\n");
+    const int fd = rawConnect(port, "127.0.0.1", 4096);
+    QVERIFY(fd >= 0);
+    rawSend(fd, request.repeated(30));
+    QTRY_VERIFY_WITH_TIMEOUT(serverSideState(port, fd) != "01", 20000);
+    const QByteArray cut = rawReadAll(fd, 5000);
+    rawClose(fd);
+    QVERIFY2(cut.count("HTTP/1.1 200") < 30, QByteArray::number(cut.count("HTTP/1.1 200")).constData());
+    // A reader that reads gets such a reply whole.
+    const HttpResult whole = httpRequest(port, "POST", "/VOR01300.rdmConcAtivProje", batch, token);
+    QCOMPARE(whole.status, 200);
+    QCOMPARE(QJsonDocument::fromJson(whole.body).array().size(), 100);
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
+}
+
+// Whatever a request's handling throws is answered as an internal error,
+// and the server goes on.
+void TestHttp::injectedFaultsAreAnswered()
+{
+    const QByteArray token = login();
+    const int fd = rawConnect(m_port);
+    const QByteArray request = rawRequest("POST", "/VOR01300.rdmConcAtivProje", rpc("getProjeto", R"(["0001","","T"])"),
+                                          "Authorization: Bearer " + token + "\r\nX-Vor-Inject: throw\r\n");
+    rawSend(fd, request + request + request);
+    const QByteArray replies = rawReadAll(fd, 10000);
+    rawClose(fd);
+    QCOMPARE(replies.count("HTTP/1.1 500"), 3);
+    QCOMPARE(replies.count("\"code\":-32603"), 3);
+    QTRY_VERIFY(m_stderr.contains("injected fault"));
+    const HttpResult after = httpRequest(m_port, "POST", "/VOR01300.rdmConcAtivProje", rpc("getProjeto", R"(["0001","","T"])"), token);
+    QCOMPARE(after.status, 200);
 }
 
 void TestHttp::https()
@@ -469,13 +609,17 @@ void TestHttp::gracefulStop()
     qsizetype replies = -1;
     std::atomic<bool> done{false};
     std::thread inFlight([&] {
-        const HttpResult r = httpRequest(m_port, "POST", "/VOR01300.rdmConcAtivProje", batch, token);
-        status = r.status;
-        replies = QJsonDocument::fromJson(r.body).array().size();
+        // Held in the worker a while, so the stop surely finds it running.
+        const int fd = rawConnect(m_port);
+        rawSend(fd, rawRequest("POST", "/VOR01300.rdmConcAtivProje", batch,
+                               "Authorization: Bearer " + token + "\r\nX-Vor-Inject: delay=1000\r\n"));
+        const QByteArray reply = rawReadAll(fd, 60000);
+        rawClose(fd);
+        status = statusOf(reply);
+        replies = QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).array().size();
         done = true;
     });
-    // Called nowhere else here: its first log line means the batch is in flight.
-    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("\"method\":\"getFiltroOper\""), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_stderr.contains("\"inject\":\"delay\""), 30000);
     ::kill(pid_t(m_server.processId()), SIGTERM);
     // Keep reading the server's log meanwhile: a full pipe would stall it.
     QTRY_VERIFY_WITH_TIMEOUT(done, 60000);

@@ -134,6 +134,27 @@ void TestRpc::httpLevel()
     QCOMPARE(m_h->request("POST", "/session", "not json").status, 400);
     QByteArray huge(ServerCore::kMaxBody + 1, ' ');
     QCOMPARE(m_h->request("POST", m_h->rpcPath(), huge, m_token).status, 413);
+    QCOMPARE(m_h->request("POST", "/session", QByteArray(ServerCore::kMaxLoginBody + 1, ' ')).status, 413);
+
+    // From the head alone: which route, how large its body may be, and what
+    // is refused before any body is read (calls without a live session).
+    auto admit = [this](const char *method, const QByteArray &path, const QByteArray &token = {}) {
+        return m_h->core->admit(CoreHead{method, path, token.isEmpty() ? QByteArray() : "Bearer " + token, "127.0.0.1"});
+    };
+    const CoreAdmission call = admit("POST", m_h->rpcPath(), m_token);
+    QVERIFY(call.route == CoreRoute::Rpc && !call.refusal && call.maxBody == ServerCore::kMaxBody);
+    const CoreAdmission login = admit("POST", "/session");
+    QVERIFY(login.route == CoreRoute::Login && !login.refusal && login.maxBody == ServerCore::kMaxLoginBody);
+    for (const QByteArray &token : {QByteArray(), QByteArray("forged")}) {
+        const CoreAdmission refused = admit("POST", m_h->rpcPath(), token);
+        QVERIFY(refused.refusal);
+        const QJsonObject o = QJsonDocument::fromJson(refused.refusal->body).object();
+        QVERIFY(o.value("id").isNull());
+        QCOMPARE(o.value("error").toObject().value("code").toInt(), -32001);
+        QCOMPARE(admit("DELETE", "/session", token).refusal->status, 401);
+    }
+    QCOMPARE(admit("GET", m_h->rpcPath(), m_token).refusal->status, 405);
+    QCOMPARE(admit("POST", "/other", m_token).refusal->status, 404);
 }
 
 void TestRpc::loginRefusalsLookAlike()
@@ -299,7 +320,7 @@ void TestRpc::logValuesBounded()
         manyParams.append(longText.left(300));
     h.call(token, longText, manyParams);                     // unknown method, huge name and params
     h.call(token, "getProjeto", {longText, longText, "T"});  // long arguments
-    h.request("POST", "/session", QJsonDocument(QJsonObject{{"operator", longText}, {"password", "x"}}).toJson());
+    h.request("POST", "/session", QJsonDocument(QJsonObject{{"operator", longText.left(4000)}, {"password", "x"}}).toJson());
     h.request("POST", h.rpcPath(), R"({"jsonrpc":"2.0","id":1,"method":"getProjeto","params":{"a":")"
                                        + longText.toLatin1() + R"("}})", token);
     QCOMPARE(h.log.size(), 4);
@@ -343,11 +364,15 @@ void TestRpc::operatorLinesRateLimited()
         batch += QByteArray(i ? "," : "") + R"({"jsonrpc":"2.0","id":)" + QByteArray::number(i)
                  + R"(,"method":"inexistente)" + QByteArray::number(i) + R"(","params":[]})";
     batch += "]";
-    // A logged-in operator's lines have a budget too (100 unknown methods a
-    // batch, 200 batches); a new second brings tokens back and the dropped
-    // lines are counted.
-    for (int i = 0; i < 200; ++i)
+    // A batch is one line with its counts; a logged-in operator's lines have
+    // a budget too, and a new second brings tokens back.
+    for (int i = 0; i < 600; ++i)
         h.request("POST", h.rpcPath(), batch, token);
+    const QJsonObject first = QJsonDocument::fromJson(h.log.first()).object();
+    QCOMPARE(first.value("batch").toInt(), ServerCore::kMaxBatch);
+    QCOMPARE(first.value("outcomes").toObject().value("-32601").toInt(), ServerCore::kMaxBatch);
+    QCOMPARE(first.value("methods").toObject().size(), 11); // ten names, the rest counted together
+    QCOMPARE(first.value("methods").toObject().value("…").toInt(), ServerCore::kMaxBatch - 10);
     // (the login's line spent one token of the same budget)
     const qsizetype written = h.log.size();
     QVERIFY2(written <= CoreLimits().operatorLogBurst && written >= CoreLimits().operatorLogBurst - 2,
@@ -355,7 +380,7 @@ void TestRpc::operatorLinesRateLimited()
     h.nowMs += 1000;
     QCOMPARE(Harness::rows(h.call(token, "getProjeto", {"0001", "", "T"})).size(), 2);
     const QJsonObject summary = QJsonDocument::fromJson(h.log.at(h.log.size() - 2)).object();
-    QCOMPARE(summary.value("suppressed").toInt(), 200 * ServerCore::kMaxBatch - written);
+    QCOMPARE(summary.value("suppressed").toInt(), 600 - written);
     QCOMPARE(QJsonDocument::fromJson(h.log.last()).object().value("outcome").toString(), QString("ok"));
 }
 
