@@ -1,9 +1,11 @@
 // Load and abuse of the application server over loopback: the scenarios H1-H7
-// of docs/operations.md. Starts the built server itself, on a fresh database
-// per scenario, and reads that database afterwards to check the writes.
+// of docs/operations.md and the abuse cases H11-H14. Starts the built server
+// itself, on a fresh database per scenario, and reads that database afterwards
+// to check the writes.
 //
-// Run: build/bin/vor_load [--scenario H1,H2,...|all] [--seconds N] [--think-ms N]
+// Run: build/bin/vor_load [--scenario H1,H2,...|H11a..H11d|all] [--seconds N] [--think-ms N]
 //                         [--postgresql postgresql://USER@HOST:PORT/DB]  (H5; or VOR_TEST_POSTGRESQL)
+//                         [--server-bin PATH]
 #include "Database.h"
 #include "Fixture.h"
 
@@ -24,20 +26,27 @@
 #include <zlib.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -234,9 +243,13 @@ void mixedClient(int port, const std::string &token, const QString &activity, Cl
 
 // ---- hostile clients ---------------------------------------------------------
 
-int connectFrom(int port, const char *from)
+// `receiveBuffer` (bytes, 0: the system's) is set before connecting so that the
+// window offered to the server is small from the start.
+int connectFrom(int port, const char *from, int receiveBuffer = 0)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in local{}, remote{};
     local.sin_family = remote.sin_family = AF_INET;
     ::inet_pton(AF_INET, from, &local.sin_addr);
@@ -252,9 +265,9 @@ int connectFrom(int port, const char *from)
 
 // `count` connections from `from` that send a request's head one byte a
 // second (slowHead) or a head and a bit of a body and then nothing; each one
-// the server drops is opened again.
+// the server drops is opened again. `opened` (optional) counts the connections made.
 void attackers(int port, const char *from, int count, bool slowHead, const std::atomic<bool> &stop,
-               std::atomic<long> *dropped)
+               std::atomic<long> *dropped, std::atomic<long> *opened = nullptr)
 {
     struct Conn { int fd = -1; size_t sent = 0; };
     std::vector<Conn> conns;
@@ -276,6 +289,8 @@ void attackers(int port, const char *from, int count, bool slowHead, const std::
             if (c.fd < 0) {
                 c.fd = connectFrom(port, from);
                 c.sent = 0;
+                if (c.fd >= 0 && opened)
+                    ++*opened;
                 if (c.fd >= 0 && !slowHead)
                     ::send(c.fd, stalled.data(), stalled.size(), MSG_NOSIGNAL);
                 continue;
@@ -313,6 +328,231 @@ QByteArray gzipPrefixOfZeros(qint64 inflated, qint64 maxCompressed)
     deflateEnd(&z);
     return out.left(maxCompressed);
 }
+
+QByteArray gzipOf(const QByteArray &data)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size()))), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
+// ---- raw HTTP ------------------------------------------------------------------
+
+// The HTTP client library repairs or refuses what the abuse cases must send, and
+// keeps whole replies in memory; these send bytes as they are and count replies.
+
+bool sendAll(int fd, const std::string &data)
+{
+    for (size_t off = 0; off < data.size();) {
+        const ssize_t n = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        off += size_t(n);
+    }
+    return true;
+}
+
+struct RawReply
+{
+    int status = 0;        // 0: no complete head came
+    size_t bytes = 0;      // head and body as they came, chunk framing included
+    std::string head;
+    std::string body;      // its first bytes only
+    std::string after;     // whatever came after the reply
+    bool complete = false;
+    bool closed = false;   // the server ended the connection (end of stream or reset)
+};
+
+// Reads one reply by its Content-Length, chunks or the end of the stream, until
+// `deadline` or `abort`. Waits in short slices so that an abort ends a read of
+// gigabytes promptly.
+RawReply readReply(int fd, Clock::time_point deadline, const std::atomic<bool> *abort = nullptr, size_t keep = 4096)
+{
+    RawReply r;
+    std::string buf;
+    std::vector<char> chunk(1 << 16);
+    const auto more = [&]() -> bool {
+        for (;;) {
+            if (abort && *abort)
+                return false;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, int(std::min<long long>(left, 100))) <= 0)
+                continue;
+            const ssize_t n = ::recv(fd, chunk.data(), chunk.size(), 0);
+            if (n <= 0) {
+                r.closed = true;
+                return false;
+            }
+            buf.append(chunk.data(), size_t(n));
+            return true;
+        }
+    };
+    const auto consume = [&](size_t n) -> bool {
+        while (n > 0) {
+            if (buf.empty() && !more())
+                return false;
+            const size_t k = std::min(n, buf.size());
+            if (r.body.size() < keep)
+                r.body.append(buf, 0, std::min(k, keep - r.body.size()));
+            buf.erase(0, k);
+            r.bytes += k;
+            n -= k;
+        }
+        return true;
+    };
+    const auto line = [&](std::string *out) -> bool {
+        size_t eol;
+        while ((eol = buf.find("\r\n")) == std::string::npos)
+            if (!more())
+                return false;
+        *out = buf.substr(0, eol);
+        buf.erase(0, eol + 2);
+        r.bytes += eol + 2;
+        return true;
+    };
+    size_t end;
+    while ((end = buf.find("\r\n\r\n")) == std::string::npos) {
+        if (!more()) {
+            r.after = buf;
+            return r;
+        }
+    }
+    r.head = buf.substr(0, end + 4);
+    buf.erase(0, end + 4);
+    r.bytes = r.head.size();
+    if (r.head.rfind("HTTP/1.", 0) == 0 && r.head.size() > 12)
+        r.status = std::atoi(r.head.c_str() + 9);
+    const std::string lower = QByteArray::fromStdString(r.head).toLower().toStdString();
+    const auto header = [&](const char *name) -> std::string {
+        const size_t at = lower.find(std::string("\r\n") + name + ":");
+        if (at == std::string::npos)
+            return {};
+        const size_t from = at + 3 + qstrlen(name);
+        return QByteArray::fromStdString(lower.substr(from, lower.find("\r\n", from) - from)).trimmed().toStdString();
+    };
+    const std::string length = header("content-length");
+    if (header("transfer-encoding").find("chunked") != std::string::npos) {
+        for (std::string l;;) {
+            if (!line(&l))
+                return r;
+            const size_t size = std::strtoul(l.c_str(), nullptr, 16);
+            if (size == 0) {
+                do { // trailers, up to the empty line
+                    if (!line(&l))
+                        return r;
+                } while (!l.empty());
+                break;
+            }
+            if (!consume(size) || !line(&l))
+                return r;
+        }
+    } else if (!length.empty()) {
+        if (!consume(std::strtoull(length.c_str(), nullptr, 10)))
+            return r;
+    } else if (r.status >= 200 && r.status != 204 && r.status != 304) {
+        do // delimited by the end of the stream
+            consume(buf.size());
+        while (more());
+        r.complete = r.closed;
+        return r;
+    }
+    r.complete = true;
+    r.after = buf;
+    return r;
+}
+
+// Adds to r.after whatever else comes, until the server closes, `deadline` or `abort`.
+void readUntilClosed(int fd, RawReply *r, Clock::time_point deadline, const std::atomic<bool> *abort = nullptr)
+{
+    char buf[4096];
+    while (!r->closed && !(abort && *abort)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, int(std::min<long long>(left, 100))) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            r->closed = true;
+        else
+            r->after.append(buf, size_t(n));
+    }
+}
+
+QString statusCounts(const std::map<int, long> &counts)
+{
+    QStringList parts;
+    for (const auto &[status, n] : counts)
+        parts << QStringLiteral("%1 × %2").arg(status ? QString::number(status) : QStringLiteral("none")).arg(n);
+    return parts.isEmpty() ? QStringLiteral("none") : parts.join(", ");
+}
+
+// Client ports of the connections the server at `port` still holds open on its
+// side: a client that reads nothing never sees the server's close, since it
+// waits behind the unread reply.
+std::set<int> heldByServer(int port)
+{
+    std::set<int> out;
+    QFile f(QStringLiteral("/proc/net/tcp"));
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const QList<QByteArray> cols = line.simplified().split(' ');
+        if (cols.size() < 4 || cols[3] != "01") // ESTABLISHED
+            continue;
+        if (cols[1].mid(cols[1].indexOf(':') + 1).toInt(nullptr, 16) == port)
+            out.insert(cols[2].mid(cols[2].indexOf(':') + 1).toInt(nullptr, 16));
+    }
+    return out;
+}
+
+int localPort(int fd)
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+// A stop that can be waited on: a case ends at its deadline, or at once when
+// the server has to be put down; pauses in between wake up for it too.
+struct StopFlag
+{
+    std::atomic<bool> set{false};
+    std::mutex mutex;
+    std::condition_variable cv;
+
+    void raise()
+    {
+        {
+            std::lock_guard lock(mutex);
+            set = true;
+        }
+        cv.notify_all();
+    }
+    bool waitFor(std::chrono::milliseconds d) // true when stopped
+    {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, d, [&] { return set.load(); });
+    }
+    void waitUntil(Clock::time_point t)
+    {
+        std::unique_lock lock(mutex);
+        cv.wait_until(lock, t, [&] { return set.load(); });
+    }
+};
 
 // ---- checks on the database --------------------------------------------------
 
@@ -424,8 +664,8 @@ void mixedLoad(Context &ctx, const char *id, bool underAttack, bool postgres)
     if (underAttack) {
         const char *addresses[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"};
         for (const char *a : addresses)
-            attack.emplace_back(attackers, server.port, a, 50, true, std::cref(stopAttack), &dropped);
-        attack.emplace_back(attackers, server.port, "127.0.0.6", 40, false, std::cref(stopAttack), &dropped);
+            attack.emplace_back(attackers, server.port, a, 50, true, std::cref(stopAttack), &dropped, nullptr);
+        attack.emplace_back(attackers, server.port, "127.0.0.6", 40, false, std::cref(stopAttack), &dropped, nullptr);
         std::this_thread::sleep_for(std::chrono::seconds(2)); // all of them connected first
     }
     constexpr int clients = 50;
@@ -673,6 +913,583 @@ void largestReads(Context &ctx)
                .arg(after / 1024));
 }
 
+// ---- abuse beside a reader (H11) ------------------------------------------------
+
+// Far past the target, well short of hurting a machine that others share.
+constexpr qint64 kCeilingMiB = 1024;
+
+// One logged-in person beside the abuse: a light read at a person's pace, on a
+// kept-alive connection.
+void lightReader(int port, const std::string &token, StopFlag &stop, Stats *stats)
+{
+    httplib::Client c("127.0.0.1", port);
+    c.set_keep_alive(true);
+    c.set_connection_timeout(10, 0);
+    c.set_read_timeout(30, 0);
+    const httplib::Headers auth{{"Authorization", "Bearer " + token}};
+    std::mt19937 rng(11);
+    int id = 0;
+    while (!stop.set) {
+        const auto t0 = Clock::now();
+        const auto r = c.Post(kModule, auth, rpc("getProjeto", {"0001", "P1", ""}, ++id), "application/json");
+        stats->ms.push_back(msBetween(t0, Clock::now()));
+        if (!okReply(r))
+            ++stats->errors;
+        if (g_thinkMs > 0)
+            stop.waitFor(std::chrono::milliseconds(g_thinkMs / 2 + int(rng() % unsigned(g_thinkMs + 1))));
+    }
+}
+
+using Attack = std::function<QString(const Server &, const std::string &token, StopFlag &)>;
+
+// Starts a server on `data`, runs `attack` for --seconds beside one logged-in
+// reader while sampling the server's resident memory every 200 ms, and reports
+// both along with what the attack saw. A server that grows past the ceiling is
+// killed there: the case has failed by then.
+void abuseCase(Context &ctx, const char *id, const char *what, const QByteArray &data, const Attack &attack)
+{
+    const QString dbUrl = freshSqlite(ctx, QString::fromLatin1(id), data);
+    Server server;
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath(QString::fromLatin1(id) + ".log")))
+        return report(id, "server", "did not start");
+    const std::string token = login(server.port, "ANA", "ana123");
+    { // the first call's allocations belong to the idle figure
+        httplib::Client c("127.0.0.1", server.port);
+        c.Post(kModule, {{"Authorization", "Bearer " + token}}, rpc("getProjeto", {"0001", "P1", ""}, 1), "application/json");
+    }
+    const qint64 idle = server.memoryKiB("VmRSS");
+    qint64 peak = idle;
+    bool killed = false;
+    StopFlag stop;
+    std::thread sampler([&] {
+        while (!stop.waitFor(std::chrono::milliseconds(200))) {
+            const qint64 rss = server.memoryKiB("VmRSS");
+            peak = std::max(peak, rss);
+            if (rss - idle > kCeilingMiB * 1024) {
+                killed = true;
+                stop.raise(); // first, so that no client takes the kill for the server's own doing
+                ::kill(pid_t(server.pid), SIGKILL);
+            }
+        }
+    });
+    Stats reader;
+    std::thread person(lightReader, server.port, std::cref(token), std::ref(stop), &reader);
+    QString seen;
+    std::thread abuse([&] { seen = attack(server, token, stop); });
+    const auto t0 = Clock::now();
+    stop.waitUntil(t0 + std::chrono::seconds(ctx.seconds));
+    const double seconds = msBetween(t0, Clock::now()) / 1000;
+    stop.raise();
+    abuse.join();
+    person.join();
+    sampler.join();
+    server.stop();
+    const qint64 grownMiB = (peak - idle) / 1024;
+    const double p99 = reader.pct(99);
+    report(id, what,
+           QStringLiteral("%1; resident idle %2 MB, peak %3 MB (+%4 MB)%5; reader %6 calls, %7 errors, p99 %8 ms; %9")
+               .arg(seen)
+               .arg(idle / 1024)
+               .arg(peak / 1024)
+               .arg(grownMiB)
+               .arg(killed ? QStringLiteral(", killed past +%1 MB after %2 s").arg(kCeilingMiB).arg(seconds, 0, 'f', 1)
+                           : QString())
+               .arg(reader.ms.size())
+               .arg(reader.errors)
+               .arg(p99, 0, 'f', 1)
+               .arg(grownMiB <= 150 && p99 <= 100 && !killed ? "targets met" : "targets missed"));
+}
+
+// (a) A reply that echoes a 1 MiB id, asked for in 2,700 overlapping ranges:
+// a server that honours them writes the reply 2,700 times.
+QString rangeAbuse(const Server &server, const std::string &, StopFlag &stop)
+{
+    const QByteArray json = R"({"jsonrpc":"2.0","id":")" + QByteArray(1 << 20, 'r')
+                            + R"(","method":"getProjeto","params":["0001","P1",""]})";
+    const QByteArray body = gzipOf(json);
+    std::string ranges = "bytes=0-";
+    for (int i = 1; i < 2700; ++i)
+        ranges += ",0-"; // 8,105 bytes: within the 8 KiB a header line commonly may take
+    const std::string request = std::string("POST ") + kModule
+                                + " HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nRange: "
+                                + ranges + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n"
+                                + body.toStdString();
+    constexpr int clients = 8;
+    std::mutex mutex;
+    std::map<int, long> answers;
+    size_t largest = 0;
+    bool largestCut = false;
+    std::vector<std::thread> pool;
+    for (int t = 0; t < clients; ++t) {
+        pool.emplace_back([&] {
+            while (!stop.set) {
+                const int fd = connectFrom(server.port, "127.0.0.2");
+                if (fd < 0) {
+                    stop.waitFor(std::chrono::milliseconds(20));
+                    continue;
+                }
+                sendAll(fd, request); // a server that answers from the head may close before the body is in
+                const RawReply r = readReply(fd, Clock::now() + std::chrono::minutes(2), &stop.set, 0);
+                ::close(fd);
+                std::lock_guard lock(mutex);
+                if (r.bytes > largest) {
+                    largest = r.bytes;
+                    largestCut = !r.complete;
+                }
+                if (r.complete || !stop.set) // not one the end of the case cut short
+                    ++answers[r.status];
+            }
+        });
+    }
+    for (std::thread &t : pool)
+        t.join();
+    long requests = 0;
+    for (const auto &[status, n] : answers)
+        requests += n;
+    return QStringLiteral("%1 requests from %2 clients, answered %3; largest reply %4 bytes%5")
+        .arg(requests)
+        .arg(clients)
+        .arg(statusCounts(answers))
+        .arg(largest)
+        .arg(largestCut ? QStringLiteral(" (still coming when cut off)") : QString());
+}
+
+// (b) A head that never ends: how much of it the server takes before it cuts
+// the connection.
+QString headerFlood(const Server &server, const std::string &, StopFlag &stop)
+{
+    const std::string opening = std::string("POST ") + kModule + " HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n";
+    std::string lines;
+    for (int i = 0; i < 8; ++i)
+        lines += "X-A: " + std::string(8192, 'a') + "\r\n";
+    constexpr int threads = 2, perThread = 8;
+    std::mutex mutex;
+    // Bytes that left each connection before the cut / by the end: what the
+    // server read, and what its kernel buffered unread.
+    Stats cutAfterKiB, openKiB;
+    std::map<int, long> answers;
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) {
+        pool.emplace_back([&] {
+            struct Conn { int fd = -1; size_t sent = 0, offset = 0; bool headed = false; int status = 0; };
+            std::vector<Conn> conns(perThread);
+            char buf[256];
+            const auto readAnswer = [&](Conn &c) -> bool { // false: the connection is over
+                const ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+                if (n > 0 && c.status == 0 && n > 12 && std::strncmp(buf, "HTTP/1.", 7) == 0)
+                    c.status = std::atoi(buf + 9);
+                return n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+            };
+            const auto cut = [&](Conn &c) {
+                if (c.status == 0)
+                    readAnswer(c);
+                ::close(c.fd);
+                std::lock_guard lock(mutex);
+                cutAfterKiB.ms.push_back(double(c.sent) / 1024);
+                ++answers[c.status];
+                c = Conn{};
+            };
+            while (!stop.set) {
+                std::vector<pollfd> polls;
+                std::vector<Conn *> owners;
+                for (Conn &c : conns) {
+                    if (c.fd < 0) {
+                        c.fd = connectFrom(server.port, "127.0.0.3");
+                        if (c.fd < 0)
+                            continue;
+                        const int small = 4096; // what waits in our own kernel is not sent yet
+                        ::setsockopt(c.fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+                        ::fcntl(c.fd, F_SETFL, ::fcntl(c.fd, F_GETFL) | O_NONBLOCK);
+                    }
+                    polls.push_back({c.fd, POLLIN | POLLOUT, 0});
+                    owners.push_back(&c);
+                }
+                if (polls.empty()) {
+                    stop.waitFor(std::chrono::milliseconds(20));
+                    continue;
+                }
+                if (::poll(polls.data(), nfds_t(polls.size()), 100) <= 0)
+                    continue;
+                for (size_t i = 0; i < polls.size(); ++i) {
+                    Conn &c = *owners[i];
+                    if ((polls[i].revents & (POLLIN | POLLERR | POLLHUP)) && !readAnswer(c)) {
+                        cut(c);
+                        continue;
+                    }
+                    if (!(polls[i].revents & POLLOUT))
+                        continue;
+                    const std::string &from = c.headed ? lines : opening;
+                    const ssize_t n = ::send(c.fd, from.data() + c.offset, from.size() - c.offset, MSG_NOSIGNAL);
+                    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                        cut(c);
+                        continue;
+                    }
+                    if (n > 0) {
+                        c.sent += size_t(n);
+                        c.offset += size_t(n);
+                        if (c.offset == from.size()) {
+                            c.offset = 0;
+                            c.headed = true;
+                        }
+                    }
+                }
+            }
+            for (Conn &c : conns) {
+                if (c.fd < 0)
+                    continue;
+                ::close(c.fd);
+                std::lock_guard lock(mutex);
+                openKiB.ms.push_back(double(c.sent) / 1024);
+            }
+        });
+    }
+    for (std::thread &t : pool)
+        t.join();
+    return QStringLiteral("%1 connections: cut %2 times after median %3 KiB, max %4 KiB sent (answered %5); "
+                          "%6 open at the end, up to %7 KiB sent")
+        .arg(threads * perThread)
+        .arg(cutAfterKiB.ms.size())
+        .arg(cutAfterKiB.pct(50), 0, 'f', 0)
+        .arg(cutAfterKiB.pct(100), 0, 'f', 0)
+        .arg(statusCounts(answers))
+        .arg(openKiB.ms.size())
+        .arg(openKiB.pct(100), 0, 'f', 0);
+}
+
+// (c) Bodies that inflate to just under the limit, from clients with no token:
+// half of them stall after the body, the other half go round and round.
+QString preTokenBodies(const Server &server, const std::string &, StopFlag &stop)
+{
+    const QByteArray zeros = gzipPrefixOfZeros((16 << 20) - 1024, 1 << 20); // about 16 KB
+    const std::string head = std::string("POST ") + kModule
+                             + " HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nContent-Length: ";
+    const std::string whole = head + std::to_string(zeros.size()) + "\r\n\r\n" + zeros.toStdString();
+    const std::string stalled = head + std::to_string(zeros.size() + (1 << 20)) + "\r\n\r\n" + zeros.toStdString();
+    std::mutex mutex;
+    std::map<int, long> wholeAnswers, stalledAnswers;
+    Stats heldSec;
+    long stillOpen = 0;
+    std::vector<std::thread> pool;
+    for (int t = 0; t < 100; ++t) {
+        const bool stall = t % 2;
+        pool.emplace_back([&, stall] {
+            while (!stop.set) {
+                const int fd = connectFrom(server.port, stall ? "127.0.0.4" : "127.0.0.5");
+                if (fd < 0) {
+                    stop.waitFor(std::chrono::milliseconds(20));
+                    continue;
+                }
+                const auto t0 = Clock::now();
+                sendAll(fd, stall ? stalled : whole);
+                RawReply r = readReply(fd, Clock::now() + std::chrono::minutes(2), &stop.set, 256);
+                if (stall)
+                    readUntilClosed(fd, &r, Clock::now() + std::chrono::minutes(2), &stop.set);
+                ::close(fd);
+                std::lock_guard lock(mutex);
+                if (stall && r.closed && !stop.set) {
+                    ++stalledAnswers[r.status];
+                    heldSec.ms.push_back(msBetween(t0, Clock::now()) / 1000);
+                } else if (stall) {
+                    ++stillOpen;
+                } else if (r.complete || !stop.set) {
+                    ++wholeAnswers[r.status];
+                }
+            }
+        });
+    }
+    for (std::thread &t : pool)
+        t.join();
+    return QStringLiteral("50 whole bodies in loops answered %1; 50 stalled ones closed by the server %2 times%3, "
+                          "%4 still open at the end")
+        .arg(statusCounts(wholeAnswers))
+        .arg(heldSec.ms.size())
+        .arg(heldSec.ms.empty() ? QString()
+                                : QStringLiteral(" after median %1 s, max %2 s (answered %3)")
+                                      .arg(heldSec.pct(50), 0, 'f', 1)
+                                      .arg(heldSec.pct(100), 0, 'f', 1)
+                                      .arg(statusCounts(stalledAnswers)))
+        .arg(stillOpen);
+}
+
+// (d) Clients that ask for the largest read and take none of it: the reply
+// waits in the server until it gives up on them.
+QString nonReadingReaders(const Server &server, const std::string &token, StopFlag &stop)
+{
+    const std::string body = rpc("getCSAAux", {"0001", "P1"}, 1);
+    // No Accept-Encoding: the reply goes out whole, the largest there is.
+    const std::string request = std::string("POST ") + kModule
+                                + " HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nAuthorization: Bearer " + token
+                                + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    struct Conn { int fd = -1; int port = 0; Clock::time_point sent; };
+    std::vector<Conn> conns(20);
+    const auto open = [&](Conn &c) {
+        c.fd = connectFrom(server.port, "127.0.0.6", 4096);
+        if (c.fd < 0)
+            return;
+        c.port = localPort(c.fd);
+        c.sent = Clock::now();
+        sendAll(c.fd, request);
+    };
+    for (Conn &c : conns)
+        open(c);
+    Stats heldSec, stillSec;
+    while (!stop.waitFor(std::chrono::milliseconds(200))) {
+        const std::set<int> held = heldByServer(server.port);
+        for (Conn &c : conns) {
+            if (c.fd >= 0 && held.count(c.port))
+                continue;
+            if (c.fd >= 0) {
+                heldSec.ms.push_back(msBetween(c.sent, Clock::now()) / 1000);
+                ::close(c.fd);
+            }
+            open(c);
+        }
+    }
+    for (Conn &c : conns) {
+        if (c.fd < 0)
+            continue;
+        stillSec.ms.push_back(msBetween(c.sent, Clock::now()) / 1000);
+        ::close(c.fd);
+    }
+    return QStringLiteral("20 connections: closed by the server %1 times%2; %3 still held at the end%4")
+        .arg(heldSec.ms.size())
+        .arg(heldSec.ms.empty() ? QString()
+                                : QStringLiteral(" after median %1 s, max %2 s")
+                                      .arg(heldSec.pct(50), 0, 'f', 1)
+                                      .arg(heldSec.pct(100), 0, 'f', 1))
+        .arg(stillSec.ms.size())
+        .arg(stillSec.ms.empty() ? QString() : QStringLiteral(", the longest for %1 s").arg(stillSec.pct(100), 0, 'f', 1));
+}
+
+void abuse(Context &ctx, QChar which)
+{
+    if (which == 'a')
+        abuseCase(ctx, "H11a", "8 clients: no token, gzip body with a 1 MiB id, 2,700 ranges", fixture(100, 2000), rangeAbuse);
+    else if (which == 'b')
+        abuseCase(ctx, "H11b", "16 connections sending 8 KiB header lines without end", fixture(100, 2000), headerFlood);
+    else if (which == 'c')
+        abuseCase(ctx, "H11c", "100 connections, no token, 16 KB gzip bodies of 16 MiB: 50 stalled, 50 in loops",
+                  fixture(100, 2000), preTokenBodies);
+    else if (which == 'd')
+        abuseCase(ctx, "H11d", "20 connections reading nothing of the largest read (200,000 bookings, uncompressed)",
+                  fixture(5000, 200000), nonReadingReaders);
+}
+
+// ---- H12-H14 ---------------------------------------------------------------------
+
+void slowCrowd(Context &ctx)
+{
+    rlimit files{}; // 2,200 sockets of our own
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+    const QString dbUrl = freshSqlite(ctx, "H12", fixture(100, 2000));
+    Server server;
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath("H12.log")))
+        return report("H12", "server", "did not start");
+    const std::string token = login(server.port, "ANA", "ana123");
+    std::atomic<bool> stop{false};
+    std::atomic<long> dropped{0}, opened{0};
+    std::vector<std::string> addresses;
+    for (int i = 1; i <= 22; ++i)
+        addresses.push_back("127.0.1." + std::to_string(i));
+    std::vector<std::thread> crowd;
+    for (const std::string &a : addresses)
+        crowd.emplace_back(attackers, server.port, a.c_str(), 100, true, std::cref(stop), &dropped, &opened);
+    const auto crowdBy = Clock::now() + std::chrono::seconds(20);
+    while (opened < 2200 && Clock::now() < crowdBy) // the whole crowd in before the first call
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const long openedFirst = opened;
+    Stats served;
+    std::map<int, long> failures;
+    int attempts = 0;
+    const auto start = Clock::now();
+    const auto until = start + std::chrono::seconds(std::min(ctx.seconds, 20));
+    for (int i = 0; Clock::now() < until; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(300) * i); // a person's pace, not a queue
+        httplib::Client c("127.0.0.1", server.port);
+        c.set_connection_timeout(5, 0);
+        c.set_read_timeout(5, 0);
+        const auto t0 = Clock::now();
+        const bool loggingIn = i % 2 == 0;
+        const auto r = loggingIn ? c.Post("/session", R"({"operator":"ANA","password":"ana123"})", "application/json")
+                                 : c.Post(kModule, {{"Authorization", "Bearer " + token}},
+                                          rpc("getProjeto", {"0001", "P1", ""}, i), "application/json");
+        const bool ok = loggingIn ? r && r->status == 200 && r->body.find("\"token\"") != std::string::npos : okReply(r);
+        ++attempts;
+        if (ok)
+            served.ms.push_back(msBetween(t0, Clock::now()));
+        else
+            ++failures[r ? r->status : 0];
+    }
+    stop = true;
+    for (std::thread &t : crowd)
+        t.join();
+    server.stop();
+    const double share = attempts ? 100.0 * double(served.ms.size()) / attempts : 0;
+    report("H12", "2,200 slow heads from 22 addresses; a login or a call on a fresh connection every 300 ms",
+           QStringLiteral("%1 of %2 served (%3 %), p50 %4 ms, p99 %5 ms; not served: %6; %7 slow connections in before "
+                          "the first call, cut and reopened %8 times; %9")
+               .arg(served.ms.size())
+               .arg(attempts)
+               .arg(share, 0, 'f', 1)
+               .arg(served.pct(50), 0, 'f', 1)
+               .arg(served.pct(99), 0, 'f', 1)
+               .arg(failures.empty() ? QStringLiteral("none") : statusCounts(failures))
+               .arg(openedFirst)
+               .arg(dropped.load())
+               .arg(share >= 95 ? "target met" : "target missed"));
+}
+
+void smuggling(Context &ctx)
+{
+    const QString dbUrl = freshSqlite(ctx, "H13", fixture(10, 10));
+    Server server;
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath("H13.log")))
+        return report("H13", "server", "did not start");
+    const std::string json = R"({"jsonrpc":"2.0","id":1,"method":"getProjeto","params":["0001","P1",""]})";
+    const auto hex = [](size_t n) { return QByteArray::number(qulonglong(n), 16).toStdString(); };
+    const std::string chunked = hex(json.size()) + "\r\n" + json + "\r\n0\r\n\r\n";
+    const std::string post = std::string("POST ") + kModule + " HTTP/1.1\r\n";
+    const std::string plain = "Host: x\r\nContent-Type: application/json\r\n";
+    const std::string length = "Content-Length: " + std::to_string(json.size()) + "\r\n";
+    const std::string chunkedLength = "Content-Length: " + std::to_string(chunked.size()) + "\r\n";
+    const std::string short29 = R"({"jsonrpc":"2.0","id":"abcd"})";
+    // What follows a bad request must never be taken for a request of its own; if
+    // it is, a failed login for an operator no one has is what it does.
+    const std::string creds = R"({"operator":"H13NOBODY","password":"x"})";
+    const std::string behind = "POST /session HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                               "Content-Length: " + std::to_string(creds.size()) + "\r\n\r\n" + creds;
+    struct Case { const char *name; std::string request; int expected; };
+    const std::vector<Case> cases{
+        {"Content-Length with chunked", post + plain + chunkedLength + "Transfer-Encoding: chunked\r\n\r\n" + chunked, 400},
+        {"chunk size 0x1d", post + plain + "Transfer-Encoding: chunked\r\n\r\n0x" + hex(short29.size()) + "\r\n" + short29
+                                + "\r\n0\r\n\r\n", 400},
+        {"'Transfer-Encoding :' with Content-Length", post + plain + chunkedLength + "Transfer-Encoding : chunked\r\n\r\n"
+                                                          + chunked, 400},
+        {"chunked then identity", post + plain + "Transfer-Encoding: chunked\r\nTransfer-Encoding: identity\r\n\r\n" + chunked,
+         400},
+        {"identity then chunked", post + plain + "Transfer-Encoding: identity\r\nTransfer-Encoding: chunked\r\n\r\n" + chunked,
+         400},
+        {"POST without a length", post + plain + "\r\n", 411},
+        {"bare CR in a header", post + plain + "X-Note: a\rb\r\n" + length + "\r\n" + json, 400},
+        {"folded header line", post + plain + "X-Note: a\r\n b\r\n" + length + "\r\n" + json, 400},
+        {"no Host", post + "Content-Type: application/json\r\n" + length + "\r\n" + json, 400},
+        {"transfer coding gzip, chunked", post + plain + "Transfer-Encoding: gzip, chunked\r\n\r\n" + chunked, 400},
+    };
+    int passed = 0;
+    QStringList failed;
+    for (const Case &c : cases) {
+        const int fd = connectFrom(server.port, "127.0.0.1");
+        if (fd < 0) {
+            failed << QStringLiteral("%1 (no connection)").arg(QString::fromLatin1(c.name));
+            continue;
+        }
+        sendAll(fd, c.request + behind);
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        RawReply r = readReply(fd, deadline);
+        readUntilClosed(fd, &r, deadline);
+        ::close(fd);
+        QStringList wrong;
+        if (r.status != c.expected)
+            wrong << (r.status ? QStringLiteral("answered %1").arg(r.status) : QStringLiteral("no answer"));
+        if (!r.closed)
+            wrong << QStringLiteral("left open");
+        if (!r.after.empty())
+            wrong << (r.after.rfind("HTTP/", 0) == 0 ? QStringLiteral("answered the request behind it")
+                                                     : QStringLiteral("sent more"));
+        if (wrong.isEmpty())
+            ++passed;
+        else
+            failed << QStringLiteral("%1 (%2)").arg(QString::fromLatin1(c.name), wrong.join(", "));
+    }
+    server.stop();
+    report("H13", "malformed framing, a valid request behind each, each on a fresh connection",
+           QStringLiteral("%1 of %2 passed%3")
+               .arg(passed)
+               .arg(cases.size())
+               .arg(failed.isEmpty() ? QString() : QStringLiteral("; failed: ") + failed.join("; ")));
+}
+
+// What a server that would not start said first (a usage text follows it).
+QString firstLine(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll().trimmed().split('\n').value(0)).left(200);
+}
+
+void injectedFaults(Context &ctx)
+{
+    const QString dbUrl = freshSqlite(ctx, "H14", fixture(10, 10));
+    const QString log = ctx.dir.filePath("H14.log");
+    Server server;
+    if (!server.start(ctx.serverBin, dbUrl, {"--inject-faults"}, log)) {
+        server.process.waitForFinished(5000);
+        return report("H14", "server",
+                      QStringLiteral("did not start with --inject-faults (exit code %1): %2")
+                          .arg(server.process.exitCode())
+                          .arg(firstLine(log)));
+    }
+    const std::string token = login(server.port, "ANA", "ana123");
+    const auto normalCall = [&] {
+        httplib::Client c("127.0.0.1", server.port);
+        c.set_read_timeout(10, 0);
+        return okReply(c.Post(kModule, {{"Authorization", "Bearer " + token}}, rpc("getProjeto", {"0001", "P1", ""}, 1),
+                              "application/json"));
+    };
+    normalCall();
+    const qint64 before = server.memoryKiB("VmRSS");
+    constexpr int connections = 4, perConnection = 250;
+    std::mutex mutex;
+    std::map<int, long> statuses;
+    long right = 0;
+    Stats stats;
+    std::vector<std::thread> pool;
+    for (int t = 0; t < connections; ++t) {
+        pool.emplace_back([&] {
+            httplib::Client c("127.0.0.1", server.port);
+            c.set_keep_alive(true);
+            c.set_read_timeout(10, 0);
+            const httplib::Headers headers{{"Authorization", "Bearer " + token}, {"X-Vor-Inject", "throw"}};
+            for (int i = 1; i <= perConnection; ++i) {
+                const auto t0 = Clock::now();
+                const auto r = c.Post(kModule, headers, rpc("getProjeto", {"0001", "P1", ""}, i), "application/json");
+                const double ms = msBetween(t0, Clock::now());
+                const bool fault = r && r->status == 500
+                                   && QJsonDocument::fromJson(QByteArray::fromStdString(r->body))
+                                              .object()
+                                              .value("error")
+                                              .toObject()
+                                              .value("code")
+                                              .toInt()
+                                          == -32603;
+                std::lock_guard lock(mutex);
+                stats.ms.push_back(ms);
+                ++statuses[r ? r->status : 0];
+                right += fault;
+            }
+        });
+    }
+    for (std::thread &t : pool)
+        t.join();
+    const bool stillServes = normalCall();
+    const qint64 after = server.memoryKiB("VmRSS");
+    server.stop();
+    report("H14", "1,000 calls told to throw, on 4 kept-alive connections",
+           QStringLiteral("%1 of %2 answered 500 with -32603 (statuses: %3), p99 %4 ms; a normal call afterwards %5; "
+                          "resident before %6 MB, after %7 MB")
+               .arg(right)
+               .arg(connections * perConnection)
+               .arg(statusCounts(statuses))
+               .arg(stats.pct(99), 0, 'f', 1)
+               .arg(stillServes ? "answered" : "NOT answered")
+               .arg(before / 1024)
+               .arg(after / 1024));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -685,7 +1502,7 @@ int main(int argc, char *argv[])
     }
     ctx.serverBin = QCoreApplication::applicationDirPath() + "/vor01300-server";
     ctx.postgresUrl = qEnvironmentVariable("VOR_TEST_POSTGRESQL");
-    QStringList scenarios{"H1", "H2", "H3", "H4", "H5", "H6", "H7"};
+    QStringList scenarios{"H1", "H2", "H3", "H4", "H5", "H6", "H7", "H11", "H12", "H13", "H14"};
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == "--scenario" && args[i + 1] != "all")
@@ -718,6 +1535,17 @@ int main(int argc, char *argv[])
             manyKeepAlive(ctx);
         else if (s == "H7")
             largestReads(ctx);
+        else if (s == "H11")
+            for (const QChar c : QStringLiteral("abcd"))
+                abuse(ctx, c);
+        else if (s.size() == 4 && s.startsWith("H11"))
+            abuse(ctx, s.back());
+        else if (s == "H12")
+            slowCrowd(ctx);
+        else if (s == "H13")
+            smuggling(ctx);
+        else if (s == "H14")
+            injectedFaults(ctx);
     }
     return 0;
 }
