@@ -21,6 +21,7 @@ struct HttpLimits
     int idleTimeoutSec = 5;             // a kept-alive connection without a new request
     int maxRequestsPerConnection = 1000;
     int bodyMemoryMiB = 256;            // request bodies in flight, all connections together (inflated too)
+    int replyMemoryMiB = 128;           // replies built and not yet sent, all connections together
     bool injectFaults = false;          // tests only: honours the X-Vor-Inject header
     QString tlsCert;                    // both set: HTTPS
     QString tlsKey;

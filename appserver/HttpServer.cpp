@@ -90,7 +90,8 @@ struct HttpServer::Impl
 {
     Impl(ServerCore &c, const HttpLimits &l)
         : core(c), limits(l), table(l.maxConnections, l.maxPerAddress),
-          bodies(std::int64_t(l.bodyMemoryMiB) * 1024 * 1024), acceptStrand(net::make_strand(ioc)),
+          bodies(std::int64_t(l.bodyMemoryMiB) * 1024 * 1024), replies(std::int64_t(l.replyMemoryMiB) * 1024 * 1024),
+          acceptStrand(net::make_strand(ioc)),
           acceptor(acceptStrand), acceptRetry(acceptStrand), workers(std::make_unique<WorkerPool>(l.workers, std::size_t(std::max(1, l.maxQueued)))),
           loginWorkers(std::make_unique<WorkerPool>(l.loginWorkers, 64))
     {
@@ -148,6 +149,7 @@ struct HttpServer::Impl
     bool valid = true;
     ConnectionTable table;
     MemoryBudget bodies;
+    MemoryBudget replies;
     std::atomic<bool> running{false};
     std::atomic<bool> stopping{false};
     std::mutex trimMutex;
@@ -178,6 +180,7 @@ class Connection final : public std::enable_shared_from_this<Connection<Stream>>
 public:
     Connection(HttpServer::Impl &server, Stream stream, std::string address)
         : m_s(server), m_stream(std::move(stream)), m_address(std::move(address)), m_lease(server.bodies),
+          m_replyLease(server.replies),
           m_meter(server.limits.minBytesPerSec, server.limits.rateWindowSec)
     {
     }
@@ -399,9 +402,10 @@ private:
     // ---- the core --------------------------------------------------------
     struct Work
     {
-        explicit Work(MemoryBudget &budget) : lease(budget) {}
+        Work(MemoryBudget &bodies, MemoryBudget &replies) : lease(bodies), replyLease(replies) {}
         std::string body;
         MemoryLease lease;
+        MemoryLease replyLease;
         CoreRequest request;
         RequestHead head;
         qsizetype maxBody = 0;
@@ -413,7 +417,7 @@ private:
     {
         setPhase(Phase::Working);
         tcp().expires_never();
-        auto work = std::make_shared<Work>(m_s.bodies);
+        auto work = std::make_shared<Work>(m_s.bodies, m_s.replies);
         work->body = std::move(m_parser->get().body());
         m_parser.reset();
         work->lease.takeOver(m_lease); // the memory moves with the body
@@ -443,9 +447,16 @@ private:
                                                            [&work](long long n) { return work->lease.change(n); });
             std::string().swap(work->body);
             Reply reply;
-            if (inflated == HttpCompression::Inflated::Ok) {
+            if (inflated == HttpCompression::Inflated::Ok
+                && server.replies.left() < std::int64_t(server.limits.replyMemoryMiB) * 1024 * 1024 / 8) {
+                // Replies not yet taken by their clients hold all the room:
+                // nothing more is built until some of them leave.
+                reply = refusalReply(HttpRefusal::Busy, false);
+            } else if (inflated == HttpCompression::Inflated::Ok) {
                 work->request.body = std::move(body);
                 reply = fromCore(server.core.handle(work->request), work->head.acceptEncoding);
+                if (!work->replyLease.change(std::int64_t(reply.body.size())))
+                    reply = refusalReply(HttpRefusal::Busy, false);
             } else {
                 reply = refusalReply(inflated == HttpCompression::Inflated::TooLarge ? work->tooLarge
                                      : inflated == HttpCompression::Inflated::NoMemory ? HttpRefusal::Busy
@@ -454,7 +465,9 @@ private:
             }
             work->request = CoreRequest();
             work->lease.reset();
+            reply.close = false; // the request was read whole
             net::post(self->executor(), [self, work, reply = std::move(reply)]() mutable {
+                self->m_replyLease.takeOver(work->replyLease);
                 self->send(std::move(reply), true);
                 work->guard.reset();
             });
@@ -559,6 +572,7 @@ private:
     {
         const bool large = std::size_t(m_replyBody.size()) > kLargeReply;
         m_replyBody = QByteArray();
+        m_replyLease.reset();
         std::string().swap(m_replyHead);
         if (large)
             m_s.afterLargeReply();
@@ -611,6 +625,7 @@ private:
     CoreAdmission m_admission;
     std::optional<http::request_parser<http::string_body>> m_parser;
     MemoryLease m_lease;
+    MemoryLease m_replyLease; // what the reply going out holds of the replies' budget
     RateMeter m_meter;
     int m_served = 0;
     bool m_aborted = false;

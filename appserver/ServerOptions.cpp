@@ -57,6 +57,8 @@ const Option kOptions[] = {
      "requests on one connection before it is closed"},
     {"--body-memory-mib", "N", &HttpLimits::bodyMemoryMiB, 16, 65536,
      "request bodies in flight, all connections together"},
+    {"--reply-memory-mib", "N", &HttpLimits::replyMemoryMiB, 16, 65536,
+     "replies built and not yet sent, all connections together"},
     {"--session-idle-hours", "H", &ServerOptions::sessionIdleHours, 0, 24 * 365,
      "a session lapses after this long without use"},
     {"--session-lifetime-hours", "H", &ServerOptions::sessionLifetimeHours, 0, 24 * 365,

@@ -1352,7 +1352,10 @@ void smuggling(Context &ctx)
     const auto hex = [](size_t n) { return QByteArray::number(qulonglong(n), 16).toStdString(); };
     const std::string chunked = hex(json.size()) + "\r\n" + json + "\r\n0\r\n\r\n";
     const std::string post = std::string("POST ") + kModule + " HTTP/1.1\r\n";
-    const std::string plain = "Host: x\r\nContent-Type: application/json\r\n";
+    // Logged in, so that each body's framing is read at all (a call without
+    // a session is refused from its head).
+    const std::string token = login(server.port, "ANA", "ana123");
+    const std::string plain = "Host: x\r\nContent-Type: application/json\r\nAuthorization: Bearer " + token + "\r\n";
     const std::string length = "Content-Length: " + std::to_string(json.size()) + "\r\n";
     const std::string chunkedLength = "Content-Length: " + std::to_string(chunked.size()) + "\r\n";
     const std::string short29 = R"({"jsonrpc":"2.0","id":"abcd"})";

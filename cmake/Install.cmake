@@ -71,7 +71,7 @@ set(CPACK_DEBIAN_SCREEN_PACKAGE_DEPENDS "libvor-framework (= ${PROJECT_VERSION})
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME vor01300-server)
 set(CPACK_COMPONENT_SERVER_DESCRIPTION "Application server VOR01300.rdmConcAtivProje (JSON-RPC over HTTP/HTTPS)")
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
-    "libqt6core6 (${_qt}), libqt6sql6 (${_qt}), libqt6sql6-sqlite, libsqlite3-0, libcpp-httplib0.11, libssl3, libzstd1, zlib1g, adduser")
+    "libqt6core6 (${_qt}), libqt6sql6 (${_qt}), libqt6sql6-sqlite, libsqlite3-0, libssl3, libzstd1, zlib1g, adduser")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "libqt6sql6-psql, postgresql")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/server/postinst

@@ -30,6 +30,7 @@ const Numeric kNumbers[] = {
     {"--idle-timeout", 1, 3600, &HttpLimits::idleTimeoutSec},
     {"--max-requests-per-connection", 1, 1000000, &HttpLimits::maxRequestsPerConnection},
     {"--body-memory-mib", 16, 65536, &HttpLimits::bodyMemoryMiB},
+    {"--reply-memory-mib", 16, 65536, &HttpLimits::replyMemoryMiB},
 };
 
 struct Case
