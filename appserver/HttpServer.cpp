@@ -44,6 +44,7 @@ namespace {
 
 constexpr std::size_t kReadChunk = 16 * 1024;
 constexpr std::size_t kLargeReply = 4 * 1024 * 1024;
+constexpr qsizetype kSmallReply = 256 * 1024; // always sent, whatever the replies' budget
 constexpr std::size_t kDrainLimit = 16 * 1024 * 1024;
 
 // A reply ready to go out.
@@ -447,15 +448,12 @@ private:
                                                            [&work](long long n) { return work->lease.change(n); });
             std::string().swap(work->body);
             Reply reply;
-            if (inflated == HttpCompression::Inflated::Ok
-                && server.replies.left() < std::int64_t(server.limits.replyMemoryMiB) * 1024 * 1024 / 8) {
-                // Replies not yet taken by their clients hold all the room:
-                // nothing more is built until some of them leave.
-                reply = refusalReply(HttpRefusal::Busy, false);
-            } else if (inflated == HttpCompression::Inflated::Ok) {
+            if (inflated == HttpCompression::Inflated::Ok) {
                 work->request.body = std::move(body);
                 reply = fromCore(server.core.handle(work->request), work->head.acceptEncoding);
-                if (!work->replyLease.change(std::int64_t(reply.body.size())))
+                // Large replies not yet taken by their clients share a bound:
+                // beyond it a large one is dropped at once instead of held.
+                if (reply.body.size() > kSmallReply && !work->replyLease.change(std::int64_t(reply.body.size())))
                     reply = refusalReply(HttpRefusal::Busy, false);
             } else {
                 reply = refusalReply(inflated == HttpCompression::Inflated::TooLarge ? work->tooLarge

@@ -1493,6 +1493,50 @@ void injectedFaults(Context &ctx)
                .arg(after / 1024));
 }
 
+// B5 here too, so that two server builds can be compared side by side in one
+// run (--server-bin): 16 kept-alive clients reading one activity's bookings
+// without pause.
+void throughput(Context &ctx)
+{
+    const QString dbUrl = freshSqlite(ctx, "B5", fixture(100, 2000));
+    Server server;
+    if (!server.start(ctx.serverBin, dbUrl, {}, ctx.dir.filePath("B5.log")))
+        return report("B5", "server", "did not start");
+    const std::string token = login(server.port, "ANA", "ana123");
+    const std::string body = rpc("getApropriaCSA", {"0001", "P1", "T1", "1"}, 1);
+    const auto until = Clock::now() + std::chrono::seconds(std::min(ctx.seconds, 10));
+    std::vector<Stats> stats(16);
+    std::vector<std::thread> clients;
+    const auto start = Clock::now();
+    for (Stats &st : stats)
+        clients.emplace_back([&, st = &st] {
+            httplib::Client c("127.0.0.1", server.port);
+            c.set_keep_alive(true);
+            const httplib::Headers auth{{"Authorization", "Bearer " + token}};
+            while (Clock::now() < until) {
+                const auto t0 = Clock::now();
+                const auto r = c.Post(kModule, auth, body, "application/json");
+                st->ms.push_back(msBetween(t0, Clock::now()));
+                if (!okReply(r))
+                    ++st->errors;
+            }
+        });
+    for (std::thread &t : clients)
+        t.join();
+    const double seconds = msBetween(start, Clock::now()) / 1000.0;
+    Stats all;
+    for (const Stats &st : stats)
+        all.merge(st);
+    server.stop();
+    report("B5", "16 kept-alive clients, getApropriaCSA, no pause",
+           QStringLiteral("%1 req/s, p50 %2 ms, p99 %3 ms, %4 errors (%5)")
+               .arg(double(all.ms.size()) / seconds, 0, 'f', 0)
+               .arg(all.pct(50), 0, 'f', 2)
+               .arg(all.pct(99), 0, 'f', 1)
+               .arg(all.errors)
+               .arg(ctx.serverBin));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -1547,6 +1591,8 @@ int main(int argc, char *argv[])
             slowCrowd(ctx);
         else if (s == "H13")
             smuggling(ctx);
+        else if (s == "B5")
+            throughput(ctx);
         else if (s == "H14")
             injectedFaults(ctx);
     }
