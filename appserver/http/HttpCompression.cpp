@@ -1,32 +1,18 @@
 #include "HttpCompression.h"
 
+#include "HttpText.h"
+
 #include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
-#include <strings.h>
 
 namespace HttpCompression {
 
-namespace {
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool sameText(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-} // namespace
+using HttpText::same;
+using HttpText::trim;
 
 bool accepts(std::string_view header, std::string_view coding)
 {
@@ -35,7 +21,7 @@ bool accepts(std::string_view header, std::string_view coding)
         std::string_view item = header.substr(0, comma);
         header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
         const std::size_t semi = item.find(';');
-        if (!sameText(trimmed(item.substr(0, semi)), coding))
+        if (!same(trim(item.substr(0, semi)), coding))
             continue;
         if (semi == std::string_view::npos)
             return true;
@@ -103,16 +89,16 @@ bool compress(Coding coding, const QByteArray &in, QByteArray &out)
 
 bool isReadable(std::string_view contentEncoding)
 {
-    const std::string_view e = trimmed(contentEncoding);
-    return e.empty() || sameText(e, "identity") || sameText(e, "gzip") || sameText(e, "deflate");
+    const std::string_view e = trim(contentEncoding);
+    return e.empty() || same(e, "identity") || same(e, "gzip") || same(e, "deflate");
 }
 
 Inflated inflate(std::string_view contentEncoding, std::string_view in, std::size_t limit, QByteArray &out,
                  const std::function<bool(long long)> &grow)
 {
-    const std::string_view e = trimmed(contentEncoding);
+    const std::string_view e = trim(contentEncoding);
     out.clear();
-    if (e.empty() || sameText(e, "identity")) {
+    if (e.empty() || same(e, "identity")) {
         if (in.size() > limit)
             return Inflated::TooLarge;
         if (grow && !grow((long long)in.size()))
@@ -120,10 +106,10 @@ Inflated inflate(std::string_view contentEncoding, std::string_view in, std::siz
         out = QByteArray(in.data(), qsizetype(in.size()));
         return Inflated::Ok;
     }
-    if (!sameText(e, "gzip") && !sameText(e, "deflate"))
+    if (!same(e, "gzip") && !same(e, "deflate"))
         return Inflated::Bad;
     z_stream z{};
-    if (inflateInit2(&z, sameText(e, "gzip") ? 15 + 16 : 15) != Z_OK)
+    if (inflateInit2(&z, same(e, "gzip") ? 15 + 16 : 15) != Z_OK)
         return Inflated::Bad;
     z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.data()));
     z.avail_in = uInt(in.size());

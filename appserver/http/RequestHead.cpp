@@ -1,6 +1,7 @@
 #include "RequestHead.h"
 
-#include <strings.h>
+#include "HttpText.h"
+
 
 namespace {
 
@@ -17,19 +18,8 @@ bool isTchar(char c)
     }
 }
 
-bool same(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
+using HttpText::same;
+using HttpText::trim;
 
 // Whether a comma-separated header value lists `token`.
 bool lists(std::string_view value, std::string_view token)
