@@ -38,8 +38,10 @@ if(TARGET vor01300-server)
   install(TARGETS vor01300-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
   install(FILES packaging/server/server.conf
           DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/vor01300 COMPONENT server)
-  install(FILES packaging/server/vor01300-server.service
+  install(FILES packaging/server/vor01300-server.service packaging/server/vor01300-server@.service
           DESTINATION ${VOR_SYSTEMD_UNITDIR} COMPONENT server)
+  install(FILES packaging/server/nginx-vor01300.conf
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/vor01300-server COMPONENT server)
   install(FILES docs/operations.md docs/protocol.md docs/fixtures.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/vor01300-server COMPONENT server OPTIONAL)
 endif()

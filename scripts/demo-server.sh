@@ -7,19 +7,28 @@
 #   database. Sets DEMO_PID and DEMO_ADDR (HOST:PORT); returns 1 when the
 #   server did not report itself ready within 30 seconds.
 start_demo_server() {
-  local bin="$1" dir="$2" log="${3:-$2/server.log}" line fifo
-  fifo="$(mktemp -u "$dir/.server-out.XXXXXX")"
-  mkfifo "$fifo"
-  "$bin/vor01300-server" --database "sqlite:$dir/demo.sqlite" --demo --listen 127.0.0.1:0 \
-    >"$fifo" 2>>"$log" &
-  DEMO_PID=$!
-  exec {DEMO_FD}<"$fifo"
-  rm -f "$fifo"
-  DEMO_ADDR=""
-  while IFS= read -r -t 30 line <&"$DEMO_FD"; do
-    case "$line" in "listening on "*) DEMO_ADDR="${line#listening on }"; break;; esac
-  done
-  [ -n "$DEMO_ADDR" ] || return 1
+  local bin="$1" dir="$2" log="${3:-$2/server.log}"
+  launch_server "$bin" "$dir" "$log" --database "sqlite:$dir/demo.sqlite" --demo --listen 127.0.0.1:0 || return 1
+  DEMO_PID=$SERVER_PID DEMO_ADDR=$SERVER_ADDR
   sqlite3 "$dir/local.sqlite" "CREATE TABLE IF NOT EXISTS FILIAL(CDFILIAL VARCHAR(4) PRIMARY KEY, NMFILIAL VARCHAR(30));
     ATTACH '$dir/demo.sqlite' AS srv; INSERT OR REPLACE INTO FILIAL(CDFILIAL, NMFILIAL) SELECT CDFILIAL, NMFILIAL FROM srv.FILIAL;"
+}
+
+# launch_server BIN_DIR DIR LOG ARGS...
+#   Starts BIN_DIR/vor01300-server with ARGS, stderr appended to LOG, and
+#   waits up to 30 s for its ready line. Sets SERVER_PID and SERVER_ADDR.
+launch_server() {
+  local bin="$1" dir="$2" log="$3" line fifo fd
+  shift 3
+  fifo="$(mktemp -u "$dir/.server-out.XXXXXX")"
+  mkfifo "$fifo"
+  "$bin/vor01300-server" "$@" >"$fifo" 2>>"$log" &
+  SERVER_PID=$!
+  exec {fd}<"$fifo"
+  rm -f "$fifo"
+  SERVER_ADDR=""
+  while IFS= read -r -t 30 line <&"$fd"; do
+    case "$line" in "listening on "*) SERVER_ADDR="${line#listening on }"; break;; esac
+  done
+  [ -n "$SERVER_ADDR" ]
 }
