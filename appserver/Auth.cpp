@@ -1,10 +1,14 @@
 #include "Auth.h"
 
+#include "Database.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace Passwords {
 
@@ -76,7 +80,8 @@ bool verify(const QString &password, const QString &stored)
 
 } // namespace Passwords
 
-SessionStore::SessionStore(Clock clock) : m_clock(std::move(clock))
+SessionStore::SessionStore(Database &db, Clock clock)
+    : m_db(db), m_clock(std::move(clock)), m_lastSweepMs(0), m_lastPurgeMs(0)
 {
     if (!m_clock)
         m_clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
@@ -89,54 +94,215 @@ void SessionStore::setLimits(qint64 idleLimitMs, qint64 lifetimeMs)
     m_lifetimeMs = lifetimeMs;
 }
 
-bool SessionStore::expired(const Session &s, qint64 now) const
+SessionStore::Limits SessionStore::limitsLocked() const
 {
-    return now - s.lastUseMs > m_idleLimitMs || now - s.openedMs > m_lifetimeMs;
+    return {m_idleLimitMs, m_lifetimeMs, std::clamp<qint64>(m_idleLimitMs / 10, 1, kMaxWriteBackMs)};
+}
+
+qint64 SessionStore::writeBackMs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return limitsLocked().writeBackMs;
+}
+
+QByteArray SessionStore::keyOf(const QByteArray &token)
+{
+    return QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex();
+}
+
+bool SessionStore::expired(const Entry &e, const Limits &limits, qint64 now)
+{
+    return now - std::max(e.storedUseMs, e.lastUseMs) > limits.idleMs || now - e.openedMs > limits.lifetimeMs;
 }
 
 QByteArray SessionStore::open(const QString &operatorCode)
 {
-    QByteArray raw(32, '\0'); // 256 bits
-    auto *gen = QRandomGenerator::system();
-    for (int i = 0; i < raw.size(); ++i)
-        raw[i] = char(gen->generate() & 0xff);
-    const QByteArray token = raw.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    const QByteArray token =
+        Passwords::randomBytes(kTokenBytes).toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    const QByteArray key = keyOf(token);
     const qint64 now = m_clock();
+    Limits limits;
+    bool purge = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        limits = limitsLocked();
+        if (now - m_lastPurgeMs >= kPurgeEveryMs) {
+            m_lastPurgeMs = now;
+            purge = true;
+        }
+    }
+    Transaction tx(m_db);
+    if (purge) {
+        // Rows no process can still accept: idle past the limit even allowing
+        // for a last use not yet written back.
+        Sql(tx.db(), QStringLiteral("DELETE FROM SESSAO WHERE DTABERTURAMS < CAST(:OPENED AS BIGINT)"
+                                    " OR DTULTUSOMS < CAST(:USED AS BIGINT)"))
+            .bind(QStringLiteral(":OPENED"), now - limits.lifetimeMs)
+            .bind(QStringLiteral(":USED"), now - limits.idleMs - limits.writeBackMs)
+            .exec();
+    }
+    Sql(tx.db(), QStringLiteral("INSERT INTO SESSAO (DSTOKENHASH, CDOPERADOR, DTABERTURAMS, DTULTUSOMS)"
+                                " VALUES (CAST(:KEY AS VARCHAR(64)), CAST(:OP AS VARCHAR(12)),"
+                                " CAST(:NOW AS BIGINT), CAST(:NOW2 AS BIGINT))"))
+        .bind(QStringLiteral(":KEY"), QString::fromLatin1(key))
+        .bind(QStringLiteral(":OP"), operatorCode)
+        .bind(QStringLiteral(":NOW"), now)
+        .bind(QStringLiteral(":NOW2"), now)
+        .exec();
+    tx.commit();
     QMutexLocker lock(&m_mutex);
-    purgeLocked(now);
-    m_sessions.insert(token, Session{operatorCode, now, now});
+    m_cache.insert(key, Entry{operatorCode, now, now, now, now});
     return token;
+}
+
+std::optional<SessionStore::Entry> SessionStore::load(const QByteArray &key)
+{
+    Sql q(m_db.connection(), QStringLiteral("SELECT CDOPERADOR, DTABERTURAMS, DTULTUSOMS FROM SESSAO"
+                                            " WHERE DSTOKENHASH = CAST(:KEY AS VARCHAR(64))"));
+    q.bind(QStringLiteral(":KEY"), QString::fromLatin1(key)).exec();
+    if (!q.next())
+        return std::nullopt;
+    Entry e;
+    e.operatorCode = q.text(0);
+    e.openedMs = q.value(1).toLongLong();
+    e.storedUseMs = q.value(2).toLongLong();
+    return e;
+}
+
+void SessionStore::writeUse(const QByteArray &key, qint64 previousMs, qint64 now)
+{
+    // This runs on the HTTP layer's threads too: rather than wait behind
+    // another writer of this process, it leaves the write to a later use.
+    QMutex *writer = m_db.config().isSqlite() ? &m_db.sqliteWriteMutex() : nullptr;
+    bool written = false;
+    if (!writer || writer->tryLock()) {
+        try {
+            Sql(m_db.connection(), QStringLiteral("UPDATE SESSAO SET DTULTUSOMS = CAST(:NOW AS BIGINT)"
+                                                  " WHERE DSTOKENHASH = CAST(:KEY AS VARCHAR(64))"
+                                                  " AND DTULTUSOMS < CAST(:NOW2 AS BIGINT)"))
+                .bind(QStringLiteral(":NOW"), now)
+                .bind(QStringLiteral(":KEY"), QString::fromLatin1(key))
+                .bind(QStringLiteral(":NOW2"), now)
+                .exec();
+            written = true;
+        } catch (const DbError &) {
+        }
+        if (writer)
+            writer->unlock();
+    }
+    if (!written) {
+        QMutexLocker lock(&m_mutex);
+        const auto it = m_cache.find(key);
+        if (it != m_cache.end() && it->storedUseMs == now)
+            it->storedUseMs = previousMs;
+    }
 }
 
 std::optional<QString> SessionStore::touch(const QByteArray &token)
 {
-    const qint64 now = m_clock();
-    QMutexLocker lock(&m_mutex);
-    const auto it = m_sessions.find(token);
-    if (it == m_sessions.end())
+    // Not one of ours: refused without asking the database.
+    if (token.size() != kTokenLength
+        || !std::all_of(token.cbegin(), token.cend(), [](char c) {
+               return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+           }))
         return std::nullopt;
-    if (expired(*it, now)) {
-        m_sessions.erase(it);
+    const QByteArray key = keyOf(token);
+    const qint64 now = m_clock();
+    Limits limits;
+    quint64 closes = 0;
+    qint64 seenUseMs = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        limits = limitsLocked();
+        sweepLocked(now);
+        const auto it = m_cache.find(key);
+        if (it != m_cache.end()) {
+            // A clock set back does not keep an entry fresh.
+            if (now >= it->checkedMs && now - it->checkedMs < kStaleMs) {
+                if (expired(*it, limits, now)) {
+                    m_cache.erase(it);
+                    return std::nullopt;
+                }
+                it->lastUseMs = std::max(it->lastUseMs, now);
+                const QString op = it->operatorCode;
+                const qint64 stored = it->storedUseMs;
+                if (now - stored < limits.writeBackMs)
+                    return op;
+                it->storedUseMs = now; // so that other threads do not write it too
+                lock.unlock();
+                writeUse(key, stored, now);
+                return op;
+            }
+            seenUseMs = it->lastUseMs;
+        }
+        closes = m_closes;
+    }
+
+    std::optional<Entry> row;
+    try {
+        row = load(key);
+    } catch (const DbError &) {
+        return std::nullopt; // a session that cannot be confirmed is not served
+    }
+    QMutexLocker lock(&m_mutex);
+    const bool cacheable = closes == m_closes;
+    if (!row) {
+        if (cacheable)
+            m_cache.remove(key);
         return std::nullopt;
     }
-    it->lastUseMs = now;
-    return it->operatorCode;
+    Entry e = *row;
+    e.lastUseMs = seenUseMs;
+    e.checkedMs = now;
+    if (const auto it = m_cache.constFind(key); it != m_cache.cend()) // another thread's newer knowledge
+        e.lastUseMs = std::max(e.lastUseMs, it->lastUseMs);
+    if (expired(e, limits, now)) {
+        if (cacheable)
+            m_cache.remove(key);
+        return std::nullopt;
+    }
+    e.lastUseMs = now;
+    const qint64 stored = e.storedUseMs;
+    const bool write = now - stored >= limits.writeBackMs;
+    if (write)
+        e.storedUseMs = now;
+    if (cacheable)
+        m_cache.insert(key, e);
+    lock.unlock();
+    if (write)
+        writeUse(key, stored, now);
+    return e.operatorCode;
 }
 
 bool SessionStore::close(const QByteArray &token)
 {
-    QMutexLocker lock(&m_mutex);
-    return m_sessions.remove(token) > 0;
+    const QByteArray key = keyOf(token);
+    auto forget = [&] {
+        QMutexLocker lock(&m_mutex);
+        m_cache.remove(key);
+        ++m_closes;
+    };
+    forget();
+    int removed = 0;
+    {
+        Transaction tx(m_db);
+        Sql q(tx.db(), QStringLiteral("DELETE FROM SESSAO WHERE DSTOKENHASH = CAST(:KEY AS VARCHAR(64))"));
+        q.bind(QStringLiteral(":KEY"), QString::fromLatin1(key)).exec();
+        removed = q.rowsAffected();
+        tx.commit();
+    }
+    forget(); // a read that raced the delete is not kept either
+    return removed > 0;
 }
 
-void SessionStore::purgeLocked(qint64 now)
+void SessionStore::sweepLocked(qint64 now)
 {
-    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
-        if (expired(*it, now))
-            it = m_sessions.erase(it);
-        else
-            ++it;
-    }
+    if (now - m_lastSweepMs < kPurgeEveryMs)
+        return;
+    m_lastSweepMs = now;
+    const Limits limits = limitsLocked();
+    for (auto it = m_cache.begin(); it != m_cache.end();)
+        it = expired(*it, limits, now) ? m_cache.erase(it) : std::next(it);
 }
 
 LoginThrottle::LoginThrottle(Clock clock, Policy policy) : m_clock(std::move(clock)), m_policy(policy)

@@ -116,6 +116,15 @@ const char *const kSchema[] = {
     " CDSEQCRONPRJ VARCHAR(5) NOT NULL,"
     " VRANTERIOR DOUBLE PRECISION,"
     " VRNOVO DOUBLE PRECISION)",
+
+    // Logged-in sessions (SessionStore), shared by every server process on
+    // this database. The key is the SHA-256 of the token, in hex: the token
+    // itself is never stored. Times in milliseconds since 1970.
+    "CREATE TABLE IF NOT EXISTS SESSAO ("
+    " DSTOKENHASH VARCHAR(64) NOT NULL PRIMARY KEY,"
+    " CDOPERADOR VARCHAR(12) NOT NULL,"
+    " DTABERTURAMS BIGINT NOT NULL,"
+    " DTULTUSOMS BIGINT NOT NULL)",
 };
 
 } // namespace

@@ -128,7 +128,7 @@ int main(int argc, char *argv[])
         limits.maxPerAddress = std::min(limits.maxPerAddress, limits.maxConnections);
     }
 
-    SessionStore sessions;
+    SessionStore sessions(db);
     sessions.setLimits(qint64(options.sessionIdleHours * 3600000.0), qint64(options.sessionLifetimeHours * 3600000.0));
     coreLimits.hashingSlots = limits.loginWorkers;
     ServerCore core(db, sessions, {}, {}, {}, coreLimits);

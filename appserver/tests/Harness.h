@@ -75,16 +75,6 @@ public:
 
     explicit Harness(const QByteArray &fixture = Fixture::demoJson())
     {
-        DatabaseConfig config;
-        if (TestBackend::postgres()) {
-            QString error;
-            config = *DatabaseConfig::parse(TestBackend::postgresUrl(), &error);
-            config.schema = schema = TestBackend::createSchema();
-        } else {
-            config.driver = QStringLiteral("QSQLITE");
-            config.name = dir.filePath(QStringLiteral("t.sqlite"));
-        }
-        db = std::make_unique<Database>(config);
         db->createSchema();
         if (!fixture.isEmpty())
             Fixture::import(*db, fixture, kFastHash);
@@ -106,6 +96,20 @@ public:
     }
     Harness(const Harness &) = delete;
     Harness &operator=(const Harness &) = delete;
+
+    std::unique_ptr<Database> openDatabase()
+    {
+        DatabaseConfig config;
+        if (TestBackend::postgres()) {
+            QString error;
+            config = *DatabaseConfig::parse(TestBackend::postgresUrl(), &error);
+            config.schema = schema = TestBackend::createSchema();
+        } else {
+            config.driver = QStringLiteral("QSQLITE");
+            config.name = dir.filePath(QStringLiteral("t.sqlite"));
+        }
+        return std::make_unique<Database>(config);
+    }
 
     CoreResponse request(const QByteArray &method, const QByteArray &path, const QByteArray &body,
                          const QByteArray &token = {})
@@ -174,9 +178,9 @@ public:
 
     QTemporaryDir dir;
     QString schema; // PostgreSQL only
-    std::unique_ptr<Database> db;
+    std::unique_ptr<Database> db = openDatabase(); // before the sessions, which keep it
     qint64 nowMs = 1'000'000'000;
-    SessionStore sessions{[this] { return nowMs; }};
+    SessionStore sessions{*db, [this] { return nowMs; }};
     QDateTime serviceNow{QDate(2026, 5, 4), QTime(10, 30, 0)};
     QMutex logMutex;
     QList<QByteArray> log;
