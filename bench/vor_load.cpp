@@ -6,10 +6,18 @@
 // Run: build/bin/vor_load [--scenario H1,H2,...|H11a..H11d|all] [--seconds N] [--think-ms N]
 //                         [--postgresql postgresql://USER@HOST:PORT/DB]  (H5; or VOR_TEST_POSTGRESQL)
 //                         [--server-bin PATH]
+//
+// H8-H10 and B9 (not in "all") use a fleet already running, nginx in front of
+// servers on one PostgreSQL database (scripts/fleet-check.sh starts one and
+// runs them), and exit with 1 when one of them misses its target:
+//      build/bin/vor_load --prepare-fleet-db URL   (the data, before the servers start on URL)
+//      build/bin/vor_load --scenario H8,H9,H10a..H10d,B9 --fleet HOST:PORT (nginx) --fleet-ports P1,P2,P3
+//                         --postgresql URL [--fleet-pids PID1,PID2,PID3 --postgres-pid PID --nginx-pid PID] (B9)
 #include "Database.h"
 #include "Fixture.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -45,6 +53,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <random>
 #include <set>
 #include <thread>
@@ -200,6 +209,24 @@ bool okReply(const httplib::Result &r)
 // (`activity` empty: reads only). Remembers the last value acknowledged.
 int g_thinkMs = 100; // a client's pause after each answer (a person reading the screen)
 
+// The next call of the mix; `*value` is the percentage it writes, -1 for a read.
+std::string mixedRequest(std::mt19937 &rng, const QString &activity, int *id, int *value)
+{
+    const int dice = int(rng() % 100);
+    *value = -1;
+    if (!activity.isEmpty() && dice < 15) {
+        *value = int(rng() % 101);
+        return rpc("SetAtualizaConcCSA", {"0001", "P1", "001", "001", activity, QString::number(*value)}, ++*id);
+    }
+    if (dice < 45)
+        return rpc("getApropriaCSA", {"0001", "P1", QStringLiteral("T%1").arg(1 + rng() % 100), "1"}, ++*id);
+    if (dice < 70)
+        return rpc("getProjeto", {"0001", "P1", ""}, ++*id);
+    if (dice < 90)
+        return rpc("getFiltroOper", {"0001", "P1", "", "T"}, ++*id);
+    return rpc("getPlanProj", {"0001", "P1"}, ++*id);
+}
+
 void mixedClient(int port, const std::string &token, const QString &activity, Clock::time_point until, Stats *stats,
                  int *lastAcked, unsigned seed)
 {
@@ -210,21 +237,8 @@ void mixedClient(int port, const std::string &token, const QString &activity, Cl
     std::mt19937 rng(seed);
     int id = 0;
     while (Clock::now() < until) {
-        const int dice = int(rng() % 100);
-        std::string body;
         int value = -1;
-        if (!activity.isEmpty() && dice < 15) {
-            value = int(rng() % 101);
-            body = rpc("SetAtualizaConcCSA", {"0001", "P1", "001", "001", activity, QString::number(value)}, ++id);
-        } else if (dice < 45) {
-            body = rpc("getApropriaCSA", {"0001", "P1", QStringLiteral("T%1").arg(1 + rng() % 100), "1"}, ++id);
-        } else if (dice < 70) {
-            body = rpc("getProjeto", {"0001", "P1", ""}, ++id);
-        } else if (dice < 90) {
-            body = rpc("getFiltroOper", {"0001", "P1", "", "T"}, ++id);
-        } else {
-            body = rpc("getPlanProj", {"0001", "P1"}, ++id);
-        }
+        const std::string body = mixedRequest(rng, activity, &id, &value);
         const auto t0 = Clock::now();
         const auto r = c.Post(kModule, auth, body, "application/json");
         stats->ms.push_back(msBetween(t0, Clock::now()));
@@ -495,7 +509,11 @@ QString statusCounts(const std::map<int, long> &counts)
 {
     QStringList parts;
     for (const auto &[status, n] : counts)
-        parts << QStringLiteral("%1 × %2").arg(status ? QString::number(status) : QStringLiteral("none")).arg(n);
+        parts << QStringLiteral("%1 × %2")
+                     .arg(status > 0    ? QString::number(status)
+                          : status == 0 ? QStringLiteral("none")
+                                        : QStringLiteral("no connection"))
+                     .arg(n);
     return parts.isEmpty() ? QStringLiteral("none") : parts.join(", ");
 }
 
@@ -612,7 +630,15 @@ struct Context
     QString serverBin;
     QString postgresUrl;
     int seconds = 30;
+    bool secondsGiven = false; // else each fleet scenario takes its own length
     QTemporaryDir dir;
+    // A fleet started by the caller (scripts/fleet-check.sh): nginx in front,
+    // the servers behind it in the same order as their process ids.
+    int fleetPort = 0;
+    std::vector<int> fleetPorts;
+    std::vector<qint64> fleetPids;
+    qint64 postgresPid = 0; // the postmaster; found by the URL's port when not given
+    qint64 nginxPid = 0;
 };
 
 QString freshSqlite(Context &ctx, const QString &name, const QByteArray &fixtureJson)
@@ -1537,6 +1563,695 @@ void throughput(Context &ctx)
                .arg(ctx.serverBin));
 }
 
+// ---- a fleet: nginx over several servers on one PostgreSQL (H8-H10, B9) -----------
+
+// The caller starts the fleet; these scenarios only use it. A missed target
+// makes the exit code non-zero, so that the check script fails.
+bool g_fleetMissed = false;
+
+QString verdict(bool met)
+{
+    g_fleetMissed = g_fleetMissed || !met;
+    return met ? QStringLiteral("targets met") : QStringLiteral("targets missed");
+}
+
+bool fleetGiven(const Context &ctx, const char *id, size_t servers)
+{
+    if (ctx.fleetPort > 0 && ctx.fleetPorts.size() >= servers)
+        return true;
+    report(id, "fleet",
+           servers ? QStringLiteral("not run: needs --fleet HOST:PORT and --fleet-ports with %1 ports").arg(servers)
+                   : QStringLiteral("not run: needs --fleet HOST:PORT"));
+    g_fleetMissed = true;
+    return false;
+}
+
+// The fleet's database gets the same data as the other scenarios' before any
+// server starts on it; a server told --demo then finds it filled.
+int prepareFleetDb(const QString &url)
+{
+    QString error;
+    const std::optional<DatabaseConfig> config = DatabaseConfig::parse(url, &error);
+    if (!config) {
+        std::fprintf(stderr, "vor_load: %s\n", qPrintable(error));
+        return 2;
+    }
+    try {
+        Database db(*config);
+        db.createSchema();
+        if (!db.isEmpty()) {
+            std::fprintf(stderr, "vor_load: %s holds data already; nothing imported\n", qPrintable(url));
+            return 1;
+        }
+        Fixture::import(db, fixture(100, 2000));
+        db.analyze();
+    } catch (const FixtureError &e) {
+        std::fprintf(stderr, "vor_load: fixture refused: %s\n", qPrintable(e.text()));
+        return 1;
+    } catch (const DbError &e) {
+        std::fprintf(stderr, "vor_load: database: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+// Each lockout case starts without failures on record, so that no case is
+// passed or failed by the attacker of the one before.
+void clearLoginCounts(const Context &ctx)
+{
+    if (ctx.postgresUrl.isEmpty())
+        return;
+    QString error;
+    try {
+        Database db(*DatabaseConfig::parse(ctx.postgresUrl, &error));
+        QSqlQuery q(db.connection());
+        if (!q.exec("DELETE FROM FALHAENTRADA"))
+            std::fprintf(stderr, "vor_load: login failures not cleared: %s\n", qPrintable(q.lastError().text()));
+    } catch (const DbError &e) {
+        std::fprintf(stderr, "vor_load: login failures not cleared: %s\n", e.what());
+    }
+}
+
+struct LoginTry
+{
+    int status = 0; // 0: no complete answer within the time given; -1: no connection
+    double ms = 0;
+    std::string token;
+};
+
+// A login on a fresh connection from `from`: through nginx, the address the
+// servers are told the client has.
+LoginTry loginFrom(int port, const char *from, const QString &op, const QString &password, int timeoutMs = 5000)
+{
+    const std::string body =
+        QJsonDocument(QJsonObject{{"operator", op}, {"password", password}}).toJson(QJsonDocument::Compact).toStdString();
+    const std::string request = "POST /session HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                                "Connection: close\r\nContent-Length: "
+                                + std::to_string(body.size()) + "\r\n\r\n" + body;
+    LoginTry out;
+    const auto t0 = Clock::now();
+    const int fd = connectFrom(port, from);
+    if (fd < 0) {
+        out.status = -1;
+    } else {
+        sendAll(fd, request);
+        const RawReply r = readReply(fd, t0 + std::chrono::milliseconds(timeoutMs));
+        ::close(fd);
+        if (r.complete)
+            out.status = r.status;
+        if (out.status == 200)
+            out.token = QJsonDocument::fromJson(QByteArray::fromStdString(r.body))
+                            .object()
+                            .value("token")
+                            .toString()
+                            .toStdString();
+    }
+    out.ms = msBetween(t0, Clock::now());
+    return out;
+}
+
+// ---- H8: a server killed under load --------------------------------------------------
+
+struct FleetClient
+{
+    Stats stats;
+    long unknownWrites = 0;      // writes that failed: applied or not, no one can say
+    int longestRun = 0;          // failures in a row
+    bool recovered = true;       // the last failure was followed by a success
+    std::vector<double> gapMs;   // from a failure's answer to the next success's
+    std::vector<double> nextMs;  // the successful request after a failure, from its start
+    std::vector<double> failedAtSec;
+    std::map<int, long> statuses; // of the failures; 0: no HTTP answer
+};
+
+// mixedClient's mix and pace, carrying on through failures and noting how
+// long each one took to be over. Without TCP_NODELAY the body, sent apart
+// from the head, would wait for nginx's delayed acknowledgement (40 ms).
+void fleetClient(int port, const std::string &token, const QString &activity, Clock::time_point start,
+                 Clock::time_point until, FleetClient *out, unsigned seed)
+{
+    httplib::Client c("127.0.0.1", port);
+    c.set_keep_alive(true);
+    c.set_tcp_nodelay(true);
+    c.set_connection_timeout(2, 0);
+    c.set_read_timeout(10, 0);
+    const httplib::Headers auth{{"Authorization", "Bearer " + token}};
+    std::mt19937 rng(seed);
+    int id = 0, run = 0;
+    Clock::time_point failedAt;
+    while (Clock::now() < until) {
+        int value = -1;
+        const std::string body = mixedRequest(rng, activity, &id, &value);
+        const auto t0 = Clock::now();
+        const auto r = c.Post(kModule, auth, body, "application/json");
+        const auto t1 = Clock::now();
+        out->stats.ms.push_back(msBetween(t0, t1));
+        if (okReply(r)) {
+            if (run > 0) {
+                out->gapMs.push_back(msBetween(failedAt, t1));
+                out->nextMs.push_back(msBetween(t0, t1));
+                run = 0;
+            }
+            if (value >= 0)
+                ++out->stats.writes;
+        } else {
+            ++out->stats.errors;
+            ++out->statuses[r ? r->status : 0];
+            out->failedAtSec.push_back(msBetween(start, t0) / 1000);
+            if (value >= 0)
+                ++out->unknownWrites;
+            if (run++ == 0)
+                failedAt = t1;
+            out->longestRun = std::max(out->longestRun, run);
+        }
+        if (g_thinkMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(g_thinkMs / 2 + int(rng() % unsigned(g_thinkMs + 1))));
+    }
+    out->recovered = run == 0;
+}
+
+long auditRows(Database &db, const QString &activity)
+{
+    QSqlQuery q(db.connection());
+    q.prepare("SELECT COUNT(*) FROM AUDITORIA WHERE DSEVENTO = 'PERCENTUAL' AND CDSEQCRONPRJ = CAST(:S AS VARCHAR(5))");
+    q.bindValue(":S", activity);
+    q.exec();
+    return q.next() ? q.value(0).toLongLong() : -1;
+}
+
+// H8: H5's load through nginx while the calling script kills a server and
+// starts it again. Only the requests the dead server held may fail, and each
+// client must be served again at its next request.
+void fleetFailover(Context &ctx)
+{
+    if (!fleetGiven(ctx, "H8", 0))
+        return;
+    if (ctx.postgresUrl.isEmpty()) {
+        g_fleetMissed = true;
+        return report("H8", "fleet", "not run: needs --postgresql, the fleet's database, to check the writes");
+    }
+    const std::string token = login(ctx.fleetPort, "ANA", "ana123");
+    if (token.empty()) {
+        g_fleetMissed = true;
+        return report("H8", "fleet", "not run: ANA could not log in through nginx");
+    }
+    QString error;
+    // Activities no earlier run wrote to, so that their audit rows are this run's alone.
+    QStringList fresh;
+    {
+        Database db(*DatabaseConfig::parse(ctx.postgresUrl, &error));
+        for (int i = 1; i <= 100 && fresh.size() < 5; ++i)
+            if (const QString a = QString::asprintf("%05d", i); auditRows(db, a) == 0)
+                fresh << a;
+    }
+    if (fresh.size() < 5) {
+        g_fleetMissed = true;
+        return report("H8", "fleet", "not run: fewer than five activities without audit rows (a fresh database is needed)");
+    }
+    constexpr int clients = 50;
+    std::vector<FleetClient> out(clients);
+    std::vector<QString> activity(clients);
+    for (int i = 0; i < clients; ++i) // ten writers per activity
+        activity[size_t(i)] = fresh[i % 5];
+    const auto start = Clock::now();
+    const auto until = start + std::chrono::seconds(ctx.secondsGiven ? ctx.seconds : 40);
+    std::vector<std::thread> pool;
+    for (int i = 0; i < clients; ++i)
+        pool.emplace_back(fleetClient, ctx.fleetPort, std::cref(token), activity[size_t(i)], start, until,
+                          &out[size_t(i)], unsigned(i + 1));
+    for (std::thread &t : pool)
+        t.join();
+    const double seconds = msBetween(start, Clock::now()) / 1000;
+
+    Stats all, gap, next;
+    std::map<int, long> statuses;
+    std::vector<double> failedAt;
+    int longestRun = 0, failedClients = 0, twiceFailed = 0, unrecovered = 0;
+    std::map<QString, std::pair<long, std::vector<int>>> acked;
+    std::map<QString, long> unknown;
+    for (int i = 0; i < clients; ++i) {
+        const FleetClient &c = out[size_t(i)];
+        all.merge(c.stats);
+        gap.ms.insert(gap.ms.end(), c.gapMs.begin(), c.gapMs.end());
+        next.ms.insert(next.ms.end(), c.nextMs.begin(), c.nextMs.end());
+        failedAt.insert(failedAt.end(), c.failedAtSec.begin(), c.failedAtSec.end());
+        for (const auto &[status, n] : c.statuses)
+            statuses[status] += n;
+        longestRun = std::max(longestRun, c.longestRun);
+        failedClients += c.stats.errors > 0;
+        twiceFailed += c.stats.errors > 1;
+        unrecovered += !c.recovered;
+        acked[activity[size_t(i)]].first += c.stats.writes;
+        unknown[activity[size_t(i)]] += c.unknownWrites;
+    }
+    const AuditCheck audit = checkAudit(ctx.postgresUrl, acked);
+    // More rows than writes sent, failed ones included: some write ran twice.
+    long twice = 0;
+    {
+        Database db(*DatabaseConfig::parse(ctx.postgresUrl, &error));
+        for (const auto &[a, ack] : acked)
+            twice += std::max(0L, auditRows(db, a) - ack.first - unknown[a]);
+    }
+    std::sort(failedAt.begin(), failedAt.end());
+    const bool met = audit.lostWrites == 0 && twice == 0 && audit.wrongPrevious == 0 && twiceFailed == 0
+                     && unrecovered == 0 && next.pct(100) <= 1000;
+    report("H8", "50 clients through nginx, H5's mix on five shared activities, a server killed and restarted meanwhile",
+           QStringLiteral("%1 requests (%2/s), %3 failed (%4) for %5 clients%6; after a failure the next request was "
+                          "answered within %7 ms at most, %8 ms after the failure (median %9 ms)%10; %11 writes "
+                          "acknowledged, %12 failed, %13 lost, %14 applied twice, %15 audit rows wrong; p50 %16 ms, "
+                          "p99 %17 ms, max %18 ms; %19")
+               .arg(all.ms.size())
+               .arg(double(all.ms.size()) / seconds, 0, 'f', 0)
+               .arg(all.errors)
+               .arg(statusCounts(statuses))
+               .arg(failedClients)
+               .arg(failedAt.empty() ? QString()
+                                     : QStringLiteral(", sent between %1 s and %2 s")
+                                           .arg(failedAt.front(), 0, 'f', 2)
+                                           .arg(failedAt.back(), 0, 'f', 2))
+               .arg(next.pct(100), 0, 'f', 1)
+               .arg(gap.pct(100), 0, 'f', 1)
+               .arg(gap.pct(50), 0, 'f', 1)
+               .arg(twiceFailed || unrecovered
+                        ? QStringLiteral("; %1 clients failed more than once (at most %2 in a row), %3 never served again")
+                              .arg(twiceFailed)
+                              .arg(longestRun)
+                              .arg(unrecovered)
+                        : QString())
+               .arg(all.writes)
+               .arg(std::accumulate(unknown.begin(), unknown.end(), 0L,
+                                    [](long sum, const auto &u) { return sum + u.second; }))
+               .arg(audit.lostWrites)
+               .arg(twice)
+               .arg(audit.wrongPrevious)
+               .arg(all.pct(50), 0, 'f', 2)
+               .arg(all.pct(99), 0, 'f', 2)
+               .arg(all.pct(100), 0, 'f', 1)
+               .arg(verdict(met)));
+}
+
+// ---- H9: one session, every server ----------------------------------------------
+
+// A call without a live session is answered 200 with the JSON-RPC error -32001.
+bool sessionRefused(const httplib::Result &r)
+{
+    return r && r->status == 200
+           && QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value("error").toObject().value("code").toInt()
+                  == -32001;
+}
+
+// A token from server 1 serves on the others; a logout on server 2 holds on
+// servers 1 and 3 within a second; wrong passwords count together wherever
+// they land.
+void fleetSessions(Context &ctx)
+{
+    if (!fleetGiven(ctx, "H9", 3))
+        return;
+    const std::vector<int> &ports = ctx.fleetPorts;
+    const std::string call = rpc("getProjeto", {"0001", "P1", ""}, 1);
+    constexpr int rounds = 3, callsPerServer = 20, pollMs = 5;
+    long asked = 0, accepted = 0, acceptedAfterRefusal = 0, otherAnswers = 0;
+    int loggedOut = 0, neverRefused = 0;
+    std::vector<double> refusedMs[2]; // servers 1 and 3: from the logout's answer to the first refused call's start
+    std::mt19937 rng(9);
+    for (int round = 0; round < rounds; ++round) {
+        const std::string token = login(ports[0], "ANA", "ana123");
+        if (token.empty()) {
+            g_fleetMissed = true;
+            return report("H9", "fleet", "ANA could not log in on server 1");
+        }
+        const httplib::Headers auth{{"Authorization", "Bearer " + token}};
+        for (size_t s : {size_t(1), size_t(2)}) {
+            httplib::Client c("127.0.0.1", ports[s]);
+            c.set_keep_alive(true);
+            c.set_tcp_nodelay(true);
+            for (int k = 0; k < callsPerServer; ++k, ++asked)
+                accepted += okReply(c.Post(kModule, auth, call, "application/json"));
+        }
+        // Servers 1 and 3 keep using the token, a call every pollMs, until they
+        // refuse it, and a little longer to see that they go on refusing.
+        std::atomic<bool> out{false};
+        std::atomic<int> served{0};
+        Clock::time_point logoutAt;
+        const int watched[2] = {ports[0], ports[2]};
+        double refused[2] = {-1, -1};
+        long late[2] = {0, 0};
+        std::atomic<long> odd[2] = {0, 0};
+        std::thread watchers[2];
+        for (int w = 0; w < 2; ++w) {
+            watchers[w] = std::thread([&, w] {
+                httplib::Client c("127.0.0.1", watched[w]);
+                c.set_keep_alive(true);
+                c.set_tcp_nodelay(true);
+                c.set_read_timeout(5, 0);
+                bool first = true;
+                Clock::time_point refusedAt;
+                for (;;) {
+                    const bool after = out.load();
+                    const auto t0 = Clock::now();
+                    if (after && (refused[w] >= 0 ? t0 > refusedAt + std::chrono::milliseconds(300)
+                                                  : t0 > logoutAt + std::chrono::seconds(5)))
+                        break;
+                    const auto r = c.Post(kModule, auth, call, "application/json");
+                    if (sessionRefused(r)) {
+                        if (refused[w] < 0) {
+                            refusedAt = t0;
+                            refused[w] = after ? std::max(0.0, msBetween(logoutAt, t0)) : 0;
+                        }
+                    } else if (okReply(r)) {
+                        if (first)
+                            ++served;
+                        first = false;
+                        late[w] += refused[w] >= 0;
+                    } else {
+                        ++odd[w];
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+                }
+            });
+        }
+        while (served < 2 && odd[0] + odd[1] == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // A different moment in each process's second of trust each round.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 + rng() % 1000));
+        httplib::Client c2("127.0.0.1", ports[1]);
+        const auto r = c2.Delete("/session", auth);
+        logoutAt = Clock::now();
+        out = true;
+        loggedOut += r && r->status == 204;
+        for (std::thread &t : watchers)
+            t.join();
+        for (int w = 0; w < 2; ++w) {
+            if (refused[w] >= 0)
+                refusedMs[w].push_back(refused[w]);
+            else
+                ++neverRefused;
+            acceptedAfterRefusal += late[w];
+            otherAnswers += odd[w];
+        }
+    }
+    // Wrong passwords for BIA from one address, round the three servers.
+    clearLoginCounts(ctx);
+    QStringList answers;
+    int firstThrottled = 0;
+    bool freeOnesRefused = true;
+    for (int a = 1; a <= 8; ++a) {
+        const LoginTry t = loginFrom(ports[size_t(a - 1) % 3], "127.0.0.60", "BIA", QStringLiteral("guess%1").arg(a));
+        answers << QString::number(t.status);
+        if (t.status == 429 && !firstThrottled)
+            firstThrottled = a;
+        if (a <= 5)
+            freeOnesRefused = freeOnesRefused && t.status == 401;
+    }
+    const LoginTry real = loginFrom(ports[0], "127.0.0.61", "BIA", "bia123");
+    clearLoginCounts(ctx);
+    double worst = 0;
+    QStringList perServer;
+    for (int w = 0; w < 2; ++w) {
+        QStringList ms;
+        for (double v : refusedMs[w]) {
+            ms << QString::number(v, 'f', 0);
+            worst = std::max(worst, v);
+        }
+        perServer << QStringLiteral("server %1 after %2 ms").arg(w == 0 ? 1 : 3).arg(ms.join(", "));
+    }
+    const bool met = accepted == asked && loggedOut == rounds && neverRefused == 0 && acceptedAfterRefusal == 0
+                     && otherAnswers == 0 && worst <= 1000 + pollMs && freeOnesRefused && firstThrottled == 6;
+    report("H9", "a token from server 1 on servers 2 and 3, a logout on 2; wrong passwords round the three servers",
+           QStringLiteral("%1 of %2 calls on servers 2 and 3 accepted; after %3 logouts on server 2 the token was refused "
+                          "(calls %11 ms apart) by %4%5%6; wrong passwords for BIA from one address on servers 1,2,3,1,2,3,1,2 answered %7 "
+                          "(the first 429 at attempt %8); BIA's right password from another address then: %9; %10")
+               .arg(accepted)
+               .arg(asked)
+               .arg(loggedOut)
+               .arg(perServer.join("; "))
+               .arg(neverRefused ? QStringLiteral("; %1 times not refused within 5 s").arg(neverRefused) : QString())
+               .arg(acceptedAfterRefusal + otherAnswers
+                        ? QStringLiteral("; %1 calls accepted after a refusal, %2 other answers")
+                              .arg(acceptedAfterRefusal)
+                              .arg(otherAnswers)
+                        : QString())
+               .arg(answers.join(' '))
+               .arg(firstThrottled ? QString::number(firstThrottled) : QStringLiteral("none"))
+               .arg(real.status)
+               .arg(verdict(met))
+               .arg(pollMs));
+}
+
+// ---- H10: attackers beside the operator they try to be -----------------------------
+
+using LoginAttack = std::function<void(int port, StopFlag &, const std::function<void(int status)> &seen)>;
+
+// The real operator logs in from `from` every 500 ms through nginx while
+// `attack` runs; each try must get in within 2 s, and the attacker must
+// still be held back.
+void lockoutCase(Context &ctx, const char *id, const char *what, const char *op, const char *password, const char *from,
+                 const LoginAttack &attack)
+{
+    clearLoginCounts(ctx);
+    StopFlag stop;
+    std::mutex mutex;
+    std::map<int, long> attacker;
+    const auto seen = [&](int status) {
+        std::lock_guard lock(mutex);
+        ++attacker[status];
+    };
+    std::thread attackThread([&] { attack(ctx.fleetPort, stop, seen); });
+    stop.waitFor(std::chrono::milliseconds(500)); // the attacker's failures first
+    Stats in;
+    std::map<int, long> notIn;
+    long slow = 0, tries = 0;
+    const auto start = Clock::now();
+    const auto until = start + std::chrono::seconds(ctx.secondsGiven ? ctx.seconds : 20);
+    for (int i = 0;; ++i) {
+        const auto at = start + std::chrono::milliseconds(500) * i;
+        if (at >= until)
+            break;
+        std::this_thread::sleep_until(at);
+        const LoginTry t = loginFrom(ctx.fleetPort, from, op, password);
+        ++tries;
+        if (t.status == 200 && !t.token.empty() && t.ms <= 2000)
+            in.ms.push_back(t.ms);
+        else if (t.status == 200)
+            ++slow;
+        else
+            ++notIn[t.status];
+    }
+    stop.raise();
+    attackThread.join();
+    long attempts = 0;
+    for (const auto &[status, n] : attacker)
+        attempts += n;
+    const double share = tries ? 100.0 * double(in.ms.size()) / double(tries) : 0;
+    const long throttled = attacker.count(429) ? attacker[429] : 0;
+    report(id, what,
+           QStringLiteral("%1: %2 of %3 tries in within 2 s (%4 %), p50 %5 ms, max %6 ms%7%8; attacker: %9 attempts, "
+                          "answered %10; %11")
+               .arg(QString::fromLatin1(op))
+               .arg(in.ms.size())
+               .arg(tries)
+               .arg(share, 0, 'f', 1)
+               .arg(in.pct(50), 0, 'f', 1)
+               .arg(in.pct(100), 0, 'f', 1)
+               .arg(notIn.empty() ? QString() : QStringLiteral("; not in: %1").arg(statusCounts(notIn)))
+               .arg(slow ? QStringLiteral("; %1 in after more than 2 s").arg(slow) : QString())
+               .arg(attempts)
+               .arg(statusCounts(attacker))
+               .arg(verdict(share >= 95 && throttled > 0)));
+}
+
+// One attacker from `from`, a try every `pauseMs`; `nth(n)` says whom it tries.
+LoginAttack steadyAttacker(const char *from, int pauseMs, std::function<std::pair<QString, QString>(long n)> nth)
+{
+    return [from, pauseMs, nth](int port, StopFlag &stop, const std::function<void(int)> &seen) {
+        for (long n = 0; !stop.set; ++n) {
+            const auto [op, password] = nth(n);
+            seen(loginFrom(port, from, op, password).status);
+            stop.waitFor(std::chrono::milliseconds(pauseMs));
+        }
+    };
+}
+
+void lockouts(Context &ctx, QChar which)
+{
+    if (!fleetGiven(ctx, qPrintable(QStringLiteral("H10%1").arg(which)), 0))
+        return;
+    const auto guess = [](long n) { return QStringLiteral("guess%1").arg(n); };
+    if (which == 'a')
+        lockoutCase(ctx, "H10a", "shared address: wrong passwords for made-up codes and for BIA, and BIA, all from 127.0.0.50",
+                    "BIA", "bia123", "127.0.0.50", steadyAttacker("127.0.0.50", 20, [guess](long n) {
+                        return std::pair{n % 2 ? QStringLiteral("BIA") : QStringLiteral("ZE%1").arg(n), guess(n)};
+                    }));
+    else if (which == 'b')
+        lockoutCase(ctx, "H10b", "per operator: wrong passwords for ANA every 20 ms from 127.0.0.51, ANA from 127.0.0.52",
+                    "ANA", "ana123", "127.0.0.52",
+                    steadyAttacker("127.0.0.51", 20, [guess](long n) { return std::pair{QStringLiteral("ANA"), guess(n)}; }));
+    else if (which == 'c')
+        lockoutCase(ctx, "H10c", "the pool: 150 concurrent logins for made-up codes from 127.0.1.1-150, BIA from 127.0.0.53",
+                    "BIA", "bia123", "127.0.0.53", [guess](int port, StopFlag &stop, const std::function<void(int)> &seen) {
+                        std::vector<std::thread> crowd;
+                        for (int t = 1; t <= 150; ++t)
+                            crowd.emplace_back([&, t] {
+                                const std::string from = "127.0.1." + std::to_string(t);
+                                for (long n = 0; !stop.set; ++n) {
+                                    seen(loginFrom(port, from.c_str(), QStringLiteral("X%1N%2").arg(t).arg(n), guess(n)).status);
+                                    stop.waitFor(std::chrono::milliseconds(50));
+                                }
+                            });
+                        for (std::thread &t : crowd)
+                            t.join();
+                    });
+    else if (which == 'd')
+        lockoutCase(ctx, "H10d", "reset abuse: wrong passwords for ANA every 100 ms from 127.0.0.54 between ANA's logins from 127.0.0.55",
+                    "ANA", "ana123", "127.0.0.55",
+                    steadyAttacker("127.0.0.54", 100, [guess](long n) { return std::pair{QStringLiteral("ANA"), guess(n)}; }));
+}
+
+// ---- B9: throughput and its cost, one server or three behind nginx ----------------
+
+// utime + stime (and, with `reaped`, those of children already waited for), in ms.
+double cpuMsOf(qint64 pid, bool reaped, qint64 *parent = nullptr)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = f.readAll();
+    // The name in parentheses may hold spaces; the fields after it do not.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 15)
+        return 0;
+    if (parent)
+        *parent = fields[1].toLongLong();
+    double ticks = fields[11].toDouble() + fields[12].toDouble();
+    if (reaped)
+        ticks += fields[13].toDouble() + fields[14].toDouble();
+    return ticks * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+}
+
+// A process and its children: PostgreSQL's backends, nginx's workers. A child
+// that ends in between moves its time into its parent's reaped figures.
+double treeCpuMs(qint64 root)
+{
+    if (root <= 0)
+        return 0;
+    double ms = cpuMsOf(root, true);
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        qint64 parent = 0;
+        if (number && pid != root) {
+            const double own = cpuMsOf(pid, true, &parent);
+            if (parent == root)
+                ms += own;
+        }
+    }
+    return ms;
+}
+
+// The postmaster: given, or the process started with "-p PORT" of the URL.
+qint64 postmaster(const Context &ctx)
+{
+    if (ctx.postgresPid > 0 || ctx.postgresUrl.isEmpty())
+        return ctx.postgresPid;
+    QString error;
+    const std::optional<DatabaseConfig> config = DatabaseConfig::parse(ctx.postgresUrl, &error);
+    if (!config || config->port <= 0)
+        return 0;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile f(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> args = f.readAll().split('\0');
+        for (qsizetype i = 0; i + 1 < args.size(); ++i)
+            if (args[i] == "-p" && args[i + 1].toInt() == config->port && args[0].endsWith("postgres"))
+                return entry.toLongLong();
+    }
+    return 0;
+}
+
+struct Burst
+{
+    Stats stats;
+    double seconds = 0;
+    double serversMs = 0, postgresMs = 0, nginxMs = 0;
+};
+
+// B5's 16 clients against `port`, the processes' time measured around them.
+Burst burst(const Context &ctx, int port, const std::string &token, qint64 postgres)
+{
+    const std::string body = rpc("getApropriaCSA", {"0001", "P1", "T1", "1"}, 1);
+    const auto servers = [&] {
+        double ms = 0;
+        for (qint64 pid : ctx.fleetPids)
+            ms += cpuMsOf(pid, false);
+        return ms;
+    };
+    Burst out;
+    const double servers0 = servers(), postgres0 = treeCpuMs(postgres), nginx0 = treeCpuMs(ctx.nginxPid);
+    const auto start = Clock::now();
+    const auto until = start + std::chrono::seconds(std::min(ctx.seconds, 10));
+    std::vector<Stats> stats(16);
+    std::vector<std::thread> clients;
+    for (Stats &st : stats)
+        clients.emplace_back([&, st = &st] {
+            httplib::Client c("127.0.0.1", port);
+            c.set_keep_alive(true);
+            c.set_tcp_nodelay(true);
+            const httplib::Headers auth{{"Authorization", "Bearer " + token}};
+            while (Clock::now() < until) {
+                const auto t0 = Clock::now();
+                const auto r = c.Post(kModule, auth, body, "application/json");
+                st->ms.push_back(msBetween(t0, Clock::now()));
+                if (!okReply(r))
+                    ++st->errors;
+            }
+        });
+    for (std::thread &t : clients)
+        t.join();
+    out.seconds = msBetween(start, Clock::now()) / 1000;
+    out.serversMs = servers() - servers0;
+    out.postgresMs = treeCpuMs(postgres) - postgres0;
+    out.nginxMs = treeCpuMs(ctx.nginxPid) - nginx0;
+    for (const Stats &st : stats)
+        out.stats.merge(st);
+    return out;
+}
+
+void fleetThroughput(Context &ctx)
+{
+    if (!fleetGiven(ctx, "B9", 1))
+        return;
+    const std::string token = login(ctx.fleetPorts[0], "ANA", "ana123");
+    if (token.empty()) {
+        g_fleetMissed = true;
+        return report("B9", "fleet", "ANA could not log in on server 1");
+    }
+    const qint64 postgres = postmaster(ctx);
+    const auto line = [&](const char *what, const Burst &b) {
+        const double n = double(std::max<size_t>(1, b.stats.ms.size()));
+        Stats s = b.stats;
+        QStringList cost;
+        if (!ctx.fleetPids.empty())
+            cost << QStringLiteral("servers %1 ms").arg(b.serversMs / n, 0, 'f', 3);
+        if (postgres > 0)
+            cost << QStringLiteral("PostgreSQL %1 ms").arg(b.postgresMs / n, 0, 'f', 3);
+        if (ctx.nginxPid > 0 && b.nginxMs > 0)
+            cost << QStringLiteral("nginx %1 ms").arg(b.nginxMs / n, 0, 'f', 3);
+        report("B9", what,
+               QStringLiteral("%1 req/s, p50 %2 ms, p99 %3 ms, %4 errors; processor time per request: %5; %6")
+                   .arg(double(s.ms.size()) / b.seconds, 0, 'f', 0)
+                   .arg(s.pct(50), 0, 'f', 2)
+                   .arg(s.pct(99), 0, 'f', 1)
+                   .arg(s.errors)
+                   .arg(cost.isEmpty() ? QStringLiteral("not measured (no --fleet-pids)") : cost.join(", "))
+                   .arg(verdict(s.errors == 0)));
+    };
+    line("16 keep-alive clients, getApropriaCSA, no pause: one server directly", burst(ctx, ctx.fleetPorts[0], token, postgres));
+    if (ctx.fleetPort > 0)
+        line(qPrintable(QStringLiteral("the same through nginx over %1 servers").arg(ctx.fleetPorts.size())),
+             burst(ctx, ctx.fleetPort, token, postgres));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -1551,11 +2266,32 @@ int main(int argc, char *argv[])
     ctx.postgresUrl = qEnvironmentVariable("VOR_TEST_POSTGRESQL");
     QStringList scenarios{"H1", "H2", "H3", "H4", "H5", "H6", "H7", "H11", "H12", "H13", "H14"};
     const QStringList args = app.arguments();
+    const auto numbers = [](const QString &list) {
+        std::vector<qint64> out;
+        for (const QString &n : list.split(QRegularExpression("[, ]"), Qt::SkipEmptyParts))
+            out.push_back(n.toLongLong());
+        return out;
+    };
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == "--scenario" && args[i + 1] != "all")
             scenarios = args[i + 1].split(',');
-        else if (args[i] == "--seconds")
+        else if (args[i] == "--prepare-fleet-db")
+            return prepareFleetDb(args[i + 1]);
+        else if (args[i] == "--seconds") {
             ctx.seconds = args[i + 1].toInt();
+            ctx.secondsGiven = true;
+        }
+        else if (args[i] == "--fleet")
+            ctx.fleetPort = args[i + 1].section(':', -1).toInt();
+        else if (args[i] == "--fleet-ports")
+            for (qint64 p : numbers(args[i + 1]))
+                ctx.fleetPorts.push_back(int(p));
+        else if (args[i] == "--fleet-pids")
+            ctx.fleetPids = numbers(args[i + 1]);
+        else if (args[i] == "--postgres-pid")
+            ctx.postgresPid = args[i + 1].toLongLong();
+        else if (args[i] == "--nginx-pid")
+            ctx.nginxPid = args[i + 1].toLongLong();
         else if (args[i] == "--postgresql")
             ctx.postgresUrl = args[i + 1];
         else if (args[i] == "--server-bin")
@@ -1595,6 +2331,17 @@ int main(int argc, char *argv[])
             throughput(ctx);
         else if (s == "H14")
             injectedFaults(ctx);
+        else if (s == "H8")
+            fleetFailover(ctx);
+        else if (s == "H9")
+            fleetSessions(ctx);
+        else if (s == "H10")
+            for (const QChar c : QStringLiteral("abcd"))
+                lockouts(ctx, c);
+        else if (s.size() == 4 && s.startsWith("H10"))
+            lockouts(ctx, s.back());
+        else if (s == "B9")
+            fleetThroughput(ctx);
     }
-    return 0;
+    return g_fleetMissed ? 1 : 0;
 }
