@@ -103,6 +103,19 @@ const char *const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS APROPRIACAO_HORAS ON APROPRIACAO"
     " (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, DTHRINIAPROCSA, DTHRFIMAPROCSA)",
 
+    // Failed logins, shared by every server process (LoginGate): TPESCOPO 'O'
+    // counts a known operator's failures, 'P' the operator's from one address
+    // (key CODE@ADDRESS), 'D' unknown codes from one address; DTINICIO is the
+    // first failure of the run and DTLIBERA when the next attempt may come,
+    // both in milliseconds since 1970. A row lapses a window (15 minutes) after DTLIBERA.
+    "CREATE TABLE IF NOT EXISTS FALHAENTRADA ("
+    " TPESCOPO VARCHAR(1) NOT NULL,"
+    " DSCHAVE VARCHAR(120) NOT NULL,"
+    " QTFALHAS INTEGER NOT NULL,"
+    " DTINICIO BIGINT NOT NULL,"
+    " DTLIBERA BIGINT NOT NULL,"
+    " PRIMARY KEY (TPESCOPO, DSCHAVE))",
+
     // One row per approval or percentage change.
     "CREATE TABLE IF NOT EXISTS AUDITORIA ("
     " IDAUDITORIA VARCHAR(36) NOT NULL PRIMARY KEY,"

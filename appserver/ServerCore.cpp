@@ -144,8 +144,8 @@ void writeLogLineToStderr(const QByteArray &line)
 ServerCore::ServerCore(Database &db, SessionStore &sessions, LogSink log, Service::Clock clock, MsClock msClock,
                        const Limits &limits)
     : m_db(db), m_sessions(sessions), m_log(std::move(log)), m_service(db, std::move(clock)),
-      m_msClock(std::move(msClock)), m_limits(limits), m_throttle(m_msClock, limits.logins),
-      m_hashingSlots(std::max(1, limits.hashingSlots))
+      m_msClock(std::move(msClock)), m_limits(limits),
+      m_gate(db, m_msClock, limits.logins, limits.hashingSlots, limits.hashingWaitMs)
 {
     if (!m_log)
         m_log = writeLogLineToStderr;
@@ -232,6 +232,11 @@ CoreResponse ServerCore::refusal(HttpRefusal which)
     return response;
 }
 
+CoreResponse ServerCore::loginBusy(int retryAfterSec)
+{
+    return LoginGate::tooMany(qint64(retryAfterSec) * 1000);
+}
+
 CoreAdmission ServerCore::admit(const CoreHead &head)
 {
     CoreAdmission a;
@@ -306,58 +311,26 @@ CoreResponse ServerCore::login(const CoreRequest &request)
         log(QString(), method, logParams, timer.elapsed(), 400);
         return httpError(400, QStringLiteral("Operador ou senha com caractere inválido."));
     }
-    auto tooMany = [&](qint64 waitMs) {
-        log(QString(), method, logParams, timer.elapsed(), 429);
-        CoreResponse r = httpError(429, QStringLiteral("Tentativas de entrada demais. Aguarde %1 s e tente novamente.")
-                                            .arg(std::max<qint64>(1, (waitMs + 999) / 1000)));
-        r.retryAfterSec = int(std::max<qint64>(1, (waitMs + 999) / 1000));
-        return r;
-    };
-    if (const qint64 wait = m_throttle.waitMs(code, request.peer); wait > 0)
-        return tooMany(wait);
-    QString name, stored;
+    LoginGate::Verdict verdict;
     try {
-        if (code.size() <= 12) {
-            Sql q(m_db.connection(), QStringLiteral("SELECT NMOPERADOR, DSSENHAHASH FROM OPERADOR"
-                                                    " WHERE CDOPERADOR = CAST(:OP AS VARCHAR(12))"));
-            q.bind(QStringLiteral(":OP"), code).exec();
-            if (q.next()) {
-                name = q.text(0);
-                stored = q.text(1);
-            }
-        }
+        verdict = m_gate.attempt(code, request.peer, pwValue.toString());
     } catch (const DbError &e) {
         log(QString(), method, QJsonArray{logParams, cut(QString::fromUtf8(e.what()), kLogError)}, timer.elapsed(), 500);
         return httpError(500, kDbFailure);
     }
-    // An unknown operator costs a hash check too, so both refusals take as long.
-    // Password checks run a few at a time, so a flood of logins cannot take
-    // the processors from everyone else; a login that finds no slot soon is
-    // told to come back.
-    static const QString dummyHash = Passwords::hash(QStringLiteral("not a password"));
-    const bool known = !stored.isEmpty();
-    if (!m_hashingSlots.tryAcquire(1, m_limits.hashingWaitMs))
-        return tooMany(1000);
-    bool ok = false;
-    {
-        struct Release
-        {
-            QSemaphore &s;
-            ~Release() { s.release(); }
-        } release{m_hashingSlots};
-        ok = Passwords::verify(pwValue.toString(), known ? stored : dummyHash) && known;
+    if (verdict.outcome == LoginGate::Outcome::Throttled || verdict.outcome == LoginGate::Outcome::Busy) {
+        log(QString(), method, logParams, timer.elapsed(), 429);
+        return LoginGate::tooMany(verdict.waitMs);
     }
-    if (!ok) {
-        m_throttle.failed(code, request.peer);
+    if (verdict.outcome != LoginGate::Outcome::Accepted) {
         log(QString(), method, logParams, timer.elapsed(), 401);
         return httpError(401, kBadLogin);
     }
-    m_throttle.succeeded(code);
     const QByteArray token = m_sessions.open(code);
     log(code, method, logParams, timer.elapsed(), QStringLiteral("ok"));
     return jsonResponse(200, QJsonObject{{QStringLiteral("token"), QString::fromLatin1(token)},
                                          {QStringLiteral("operator"), code},
-                                         {QStringLiteral("name"), name}});
+                                         {QStringLiteral("name"), verdict.name}});
 }
 
 CoreResponse ServerCore::logout(const CoreRequest &request)

@@ -2,13 +2,13 @@
 
 #include "Auth.h"
 #include "HttpReplies.h"
+#include "LoginGate.h"
 #include "Service.h"
 
 #include <QByteArray>
 #include <QJsonObject>
 #include <QHash>
 #include <QMutex>
-#include <QSemaphore>
 #include <functional>
 
 class Database;
@@ -61,7 +61,7 @@ struct CoreLimits
     int anonymousLogBurst = 100;   // ...and how many may come at once
     int operatorLogPerSec = 50;    // log lines of one logged-in operator...
     int operatorLogBurst = 500;    // ...and how many may come at once
-    LoginPolicy logins;
+    LoginGatePolicy logins;
 };
 
 // The application server as a function from request bytes to response bytes:
@@ -90,6 +90,9 @@ public:
     CoreAdmission admit(const CoreHead &head);
     CoreResponse handle(const CoreRequest &request);
     static CoreResponse refusal(HttpRefusal which);
+    // The reply to a login that finds the logins' queue full: the same 429
+    // and sentence as the core's own refusals of logins.
+    static CoreResponse loginBusy(int retryAfterSec = 1);
 
     // Bounded forms of what goes to the log (shared with the tests).
     static QString cut(const QString &text, int max);
@@ -129,8 +132,7 @@ private:
     Service m_service;
     MsClock m_msClock;
     Limits m_limits;
-    LoginThrottle m_throttle;
-    QSemaphore m_hashingSlots;
+    LoginGate m_gate;
     QMutex m_logMutex;
     LogBudget m_anonymousLog;
     QHash<QString, LogBudget> m_operatorLogs;

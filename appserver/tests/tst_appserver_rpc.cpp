@@ -413,17 +413,18 @@ void TestRpc::loginSlowdownAndReset()
     };
     for (int i = 0; i < 5; ++i)
         QCOMPARE(login("ANA", "wrong", "10.0.0.1").status, 401);
-    CoreResponse r = login("ANA", "ana123", "10.0.0.2"); // even the right password waits now
+    CoreResponse r = login("ANA", "ana123", "10.0.0.1"); // even the right password waits now, there
     QCOMPARE(r.status, 429);
     QVERIFY(r.retryAfterSec >= 1);
     QVERIFY(QJsonDocument::fromJson(r.body).object().value("error").toString().contains("Tentativas"));
-    QCOMPARE(login("ZECA", "x", "10.0.0.1").status, 429);        // the address is held back too
-    QCOMPARE(login("BIA", "bia123", "10.0.0.3").status, 200);    // others are not
+    QCOMPARE(login("ANA", "ana123", "10.0.0.2").status, 200);    // an address without failures is not held back
+    QCOMPARE(login("ZECA", "x", "10.0.0.1").status, 401);        // nor other codes from the failing one
+    QCOMPARE(login("BIA", "bia123", "10.0.0.3").status, 200);
 
-    // Unknown operators are treated alike.
+    // Unknown operators are counted per address.
     for (int i = 0; i < 5; ++i)
         QCOMPARE(login("NOBODY", "x", "10.0.0.4").status, 401);
-    QCOMPARE(login("NOBODY", "x", "10.0.0.5").status, 429);
+    QCOMPARE(login("SOMEONE", "x", "10.0.0.4").status, 429);
 
     // The delay grows with each further failure...
     h.nowMs += 1001;
@@ -431,11 +432,11 @@ void TestRpc::loginSlowdownAndReset()
     r = login("ANA", "ana123", "10.0.0.6");
     QCOMPARE(r.status, 429);
     QCOMPARE(r.retryAfterSec, 2);
-    // ...and a success clears it.
+    // ...and a success clears its own address, not the operator's count.
     h.nowMs += 2001;
-    QCOMPARE(login("ANA", "ana123", "10.0.0.7").status, 200);
-    QCOMPARE(login("ANA", "wrong", "10.0.0.7").status, 401);
-    QCOMPARE(login("ANA", "ana123", "10.0.0.7").status, 200);
+    QCOMPARE(login("ANA", "ana123", "10.0.0.6").status, 200);
+    QCOMPARE(login("ANA", "wrong", "10.0.0.6").status, 401);
+    QCOMPARE(login("ANA", "ana123", "10.0.0.6").status, 429);
 }
 
 void TestRpc::nulRefusedEverywhere()
