@@ -23,6 +23,11 @@ struct HttpLimits
     int bodyMemoryMiB = 256;            // request bodies in flight, all connections together (inflated too)
     int replyMemoryMiB = 128;           // replies built and not yet sent, all connections together
     bool injectFaults = false;          // tests only: honours the X-Vor-Inject header
+    bool noHealth = false;              // GET /health off
+    bool noMetrics = false;             // GET /metrics off
+    QString adminHost;                  // with adminPort >= 0: /health and /metrics only there
+    int adminPort = -1;
+    QString trustedProxies;             // comma-separated addresses whose X-Forwarded-For is believed
     QString tlsCert;                    // both set: HTTPS
     QString tlsKey;
 };

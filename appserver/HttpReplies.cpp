@@ -33,8 +33,6 @@ HttpRefusalReply httpRefusal(HttpRefusal which)
         return {431, "Cabeçalhos da requisição grandes demais.", 0};
     case HttpRefusal::Busy:
         return {503, "Servidor ocupado; tente novamente.", 1};
-    case HttpRefusal::LoginBusy:
-        return {429, "Tentativas de entrada demais. Aguarde 1 s e tente novamente.", 1};
     }
     return {500, "Erro interno do servidor.", 0};
 }

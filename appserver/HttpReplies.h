@@ -20,7 +20,6 @@ enum class HttpRefusal {
     UnsupportedEncoding,  // 415: Content-Encoding other than gzip, deflate, identity
     HeadTooLarge,         // 431
     Busy,                 // 503 + Retry-After: no room for the connection or the request
-    LoginBusy,            // 429 + Retry-After: too many logins waiting
 };
 
 struct HttpRefusalReply

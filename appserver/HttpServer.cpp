@@ -4,6 +4,7 @@
 #include "ServerCore.h"
 #include "http/ConnectionTable.h"
 #include "http/HttpCompression.h"
+#include "http/HttpMetrics.h"
 #include "http/RateMeter.h"
 #include "http/RequestHead.h"
 #include "http/WorkerPool.h"
@@ -93,17 +94,23 @@ struct HttpServer::Impl
         : core(c), limits(l), table(l.maxConnections, l.maxPerAddress),
           bodies(std::int64_t(l.bodyMemoryMiB) * 1024 * 1024), replies(std::int64_t(l.replyMemoryMiB) * 1024 * 1024),
           acceptStrand(net::make_strand(ioc)),
-          acceptor(acceptStrand), acceptRetry(acceptStrand), workers(std::make_unique<WorkerPool>(l.workers, std::size_t(std::max(1, l.maxQueued)))),
+          acceptor(acceptStrand), adminAcceptor(acceptStrand), workers(std::make_unique<WorkerPool>(l.workers, std::size_t(std::max(1, l.maxQueued)))),
           loginWorkers(std::make_unique<WorkerPool>(l.loginWorkers, 64))
     {
         if (limits.ioThreads <= 0)
             limits.ioThreads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+        for (const QString &a : limits.trustedProxies.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            trustedProxies.push_back(a.trimmed().toStdString());
     }
 
-    void accept();
-    void onAccepted(tcp::socket socket);
+    void accept(tcp::acceptor &on, bool admin);
+    void onAccepted(tcp::socket socket, bool admin);
     template <class Stream>
-    void startConnection(Stream stream, const std::string &address);
+    void startConnection(Stream stream, const std::string &address, bool admin);
+    bool trusted(const std::string &address) const
+    {
+        return std::find(trustedProxies.begin(), trustedProxies.end(), address) != trustedProxies.end();
+    }
 
     // Lines of the HTTP layer itself (faults), at most a few a second.
     void logFault(const std::string &what)
@@ -148,9 +155,11 @@ struct HttpServer::Impl
     ServerCore &core;
     HttpLimits limits;
     bool valid = true;
+    std::vector<std::string> trustedProxies;
     ConnectionTable table;
     MemoryBudget bodies;
     MemoryBudget replies;
+    HttpMetrics metrics;
     std::atomic<bool> running{false};
     std::atomic<bool> stopping{false};
     std::mutex trimMutex;
@@ -163,7 +172,7 @@ struct HttpServer::Impl
     net::io_context ioc;
     net::strand<net::io_context::executor_type> acceptStrand;
     tcp::acceptor acceptor;
-    net::steady_timer acceptRetry;
+    tcp::acceptor adminAcceptor; // /health and /metrics, when they have an address of their own
     std::unique_ptr<WorkerPool> workers;      // every request but logins
     std::unique_ptr<WorkerPool> loginWorkers; // logins: a password check each, on threads of their own
 };
@@ -179,8 +188,8 @@ template <class Stream>
 class Connection final : public std::enable_shared_from_this<Connection<Stream>>
 {
 public:
-    Connection(HttpServer::Impl &server, Stream stream, std::string address)
-        : m_s(server), m_stream(std::move(stream)), m_address(std::move(address)), m_lease(server.bodies),
+    Connection(HttpServer::Impl &server, Stream stream, std::string address, bool admin)
+        : m_s(server), m_stream(std::move(stream)), m_address(std::move(address)), m_admin(admin), m_lease(server.bodies),
           m_replyLease(server.replies),
           m_meter(server.limits.minBytesPerSec, server.limits.rateWindowSec)
     {
@@ -280,6 +289,7 @@ private:
 
     void beginHead()
     {
+        m_requestStart = Clock::now();
         setPhase(Phase::Head);
         quickAck();
         // One deadline for the whole head, from its first byte: sending more never buys time.
@@ -326,7 +336,9 @@ private:
         const std::size_t query = m_head.target.find('?');
         core.path = QByteArray::fromStdString(m_head.target.substr(0, query));
         core.authorization = QByteArray::fromStdString(m_head.authorization);
-        core.peer = QByteArray::fromStdString(m_address);
+        m_client = m_head.clientAddress(m_address, m_s.trustedProxies);
+        core.peer = QByteArray::fromStdString(m_client);
+        core.admin = m_admin;
         m_admission = m_s.core.admit(core);
         if (m_admission.refusal) {
             Reply r = fromCore(std::move(*m_admission.refusal), m_head.acceptEncoding);
@@ -411,6 +423,7 @@ private:
         RequestHead head;
         qsizetype maxBody = 0;
         HttpRefusal tooLarge = HttpRefusal::TooLarge;
+        CoreRoute route = CoreRoute::Refused;
         std::optional<net::executor_work_guard<net::io_context::executor_type>> guard;
     };
 
@@ -426,7 +439,8 @@ private:
         const std::size_t query = m_head.target.find('?');
         work->request.path = QByteArray::fromStdString(m_head.target.substr(0, query));
         work->request.authorization = QByteArray::fromStdString(m_head.authorization);
-        work->request.peer = QByteArray::fromStdString(m_address);
+        work->request.peer = QByteArray::fromStdString(m_client);
+        work->route = m_admission.route;
         work->head = m_head;
         work->maxBody = m_admission.maxBody;
         work->tooLarge = m_admission.tooLarge;
@@ -450,7 +464,13 @@ private:
             Reply reply;
             if (inflated == HttpCompression::Inflated::Ok) {
                 work->request.body = std::move(body);
-                reply = fromCore(server.core.handle(work->request), work->head.acceptEncoding);
+                CoreResponse response = server.core.handle(work->request);
+                if (work->route == CoreRoute::Metrics)
+                    response.body += QByteArray::fromStdString(server.metrics.text(
+                        {server.table.open(), server.workers->queued(),
+                         std::int64_t(server.limits.bodyMemoryMiB) * 1024 * 1024 - server.bodies.left(),
+                         std::int64_t(server.limits.replyMemoryMiB) * 1024 * 1024 - server.replies.left()}));
+                reply = fromCore(std::move(response), work->head.acceptEncoding);
                 // Large replies not yet taken by their clients share a bound:
                 // beyond it a large one is dropped at once instead of held.
                 if (reply.body.size() > kSmallReply && !work->replyLease.change(std::int64_t(reply.body.size())))
@@ -484,7 +504,8 @@ private:
         const bool login = m_admission.route == CoreRoute::Login;
         if (!(login ? *m_s.loginWorkers : *m_s.workers).submit(job, fault)) {
             work->guard.reset();
-            Reply r = refusalReply(login ? HttpRefusal::LoginBusy : HttpRefusal::Busy, false);
+            // Logins that find their queue full get the login gate's own 429.
+            Reply r = login ? fromCore(ServerCore::loginBusy(), {}) : refusalReply(HttpRefusal::Busy, false);
             r.close = false; // the request was read whole: the connection may go on
             send(std::move(r), true);
         }
@@ -499,8 +520,10 @@ private:
             return finish();
         m_parser.reset();
         m_lease.reset();
-        if (counted)
+        if (counted) {
             ++m_served;
+            m_s.metrics.record(reply.status, std::chrono::duration<double>(Clock::now() - m_requestStart).count());
+        }
         m_closeAfter = reply.close || !counted || !m_head.keepAlive || m_served >= limits().maxRequestsPerConnection
                        || m_s.stopping;
         m_drainAfter = reply.drain;
@@ -616,10 +639,13 @@ private:
     HttpServer::Impl &m_s;
     Stream m_stream;
     std::string m_address;
+    bool m_admin;
     std::uint64_t m_id = 0;
+    Clock::time_point m_requestStart;
     beast::flat_buffer m_buffer;
     std::size_t m_scanned = 0;
     RequestHead m_head;
+    std::string m_client; // the request's client: the peer, or whom a trusted proxy names
     CoreAdmission m_admission;
     std::optional<http::request_parser<http::string_body>> m_parser;
     MemoryLease m_lease;
@@ -638,26 +664,26 @@ private:
 
 } // namespace
 
-void HttpServer::Impl::accept()
+void HttpServer::Impl::accept(tcp::acceptor &on, bool admin)
 {
-    acceptor.async_accept(net::make_strand(ioc), [this](error_code ec, tcp::socket socket) {
-        if (!acceptor.is_open())
+    on.async_accept(net::make_strand(ioc), [this, &on, admin](error_code ec, tcp::socket socket) {
+        if (!on.is_open())
             return;
         if (ec) {
             // Out of descriptors: wait a moment instead of spinning on the listen queue.
-            acceptRetry.expires_after(std::chrono::milliseconds(50));
-            acceptRetry.async_wait([this](error_code waitEc) {
-                if (!waitEc && acceptor.is_open())
-                    accept();
+            auto retry = std::make_shared<net::steady_timer>(acceptStrand, std::chrono::milliseconds(50));
+            retry->async_wait([this, &on, admin, retry](error_code waitEc) {
+                if (!waitEc && on.is_open())
+                    accept(on, admin);
             });
             return;
         }
-        onAccepted(std::move(socket));
-        accept();
+        onAccepted(std::move(socket), admin);
+        accept(on, admin);
     });
 }
 
-void HttpServer::Impl::onAccepted(tcp::socket socket)
+void HttpServer::Impl::onAccepted(tcp::socket socket, bool admin)
 {
     error_code ec;
     const tcp::endpoint peer = socket.remote_endpoint(ec);
@@ -665,16 +691,16 @@ void HttpServer::Impl::onAccepted(tcp::socket socket)
         return;
     socket.set_option(tcp::no_delay(true), ec);
     const std::string address = peer.address().to_string();
-    if (tls)
-        startConnection(beast::ssl_stream<beast::tcp_stream>(beast::tcp_stream(std::move(socket)), *tls), address);
+    if (tls && !admin)
+        startConnection(beast::ssl_stream<beast::tcp_stream>(beast::tcp_stream(std::move(socket)), *tls), address, admin);
     else
-        startConnection(beast::tcp_stream(std::move(socket)), address);
+        startConnection(beast::tcp_stream(std::move(socket)), address, admin);
 }
 
 template <class Stream>
-void HttpServer::Impl::startConnection(Stream stream, const std::string &address)
+void HttpServer::Impl::startConnection(Stream stream, const std::string &address, bool admin)
 {
-    auto connection = std::make_shared<Connection<Stream>>(*this, std::move(stream), address);
+    auto connection = std::make_shared<Connection<Stream>>(*this, std::move(stream), address, admin);
     std::weak_ptr<Connection<Stream>> weak = connection;
     net::any_io_executor executor = connection->executor();
     const std::uint64_t id = table.admit(
@@ -685,12 +711,43 @@ void HttpServer::Impl::startConnection(Stream stream, const std::string &address
                     c->abort();
             });
         },
-        Clock::now());
+        Clock::now(), nullptr, !trusted(address)); // a proxy carries many clients
     if (id == 0)
         connection->turnAway();
     else
         connection->start(id);
 }
+
+namespace {
+
+int bindAcceptor(tcp::acceptor &acceptor, net::io_context &ioc, const QString &host, int port, int backlog)
+{
+    error_code ec;
+    net::ip::address address = net::ip::make_address(host.toStdString(), ec);
+    if (ec) {
+        tcp::resolver resolver(ioc);
+        const auto found = resolver.resolve(host.toStdString(), std::to_string(port), ec);
+        if (ec || found.empty())
+            return -1;
+        address = found.begin()->endpoint().address();
+    }
+    const tcp::endpoint endpoint(address, std::uint16_t(port));
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (!ec)
+        acceptor.listen(std::max(16, backlog), ec);
+    if (ec) {
+        error_code ignored;
+        acceptor.close(ignored);
+        return -1;
+    }
+    return acceptor.local_endpoint(ec).port();
+}
+
+} // namespace
 
 HttpServer::HttpServer(ServerCore &core, const HttpLimits &limits) : d(std::make_unique<Impl>(core, limits))
 {
@@ -726,29 +783,12 @@ bool HttpServer::isValid() const
 
 int HttpServer::bind(const QString &host, int port)
 {
-    error_code ec;
-    net::ip::address address = net::ip::make_address(host.toStdString(), ec);
-    if (ec) {
-        tcp::resolver resolver(d->ioc);
-        const auto found = resolver.resolve(host.toStdString(), std::to_string(port), ec);
-        if (ec || found.empty())
-            return -1;
-        address = found.begin()->endpoint().address();
-    }
-    const tcp::endpoint endpoint(address, std::uint16_t(port));
-    d->acceptor.open(endpoint.protocol(), ec);
-    if (!ec)
-        d->acceptor.set_option(net::socket_base::reuse_address(true), ec);
-    if (!ec)
-        d->acceptor.bind(endpoint, ec);
-    if (!ec)
-        d->acceptor.listen(std::max(16, d->limits.backlog), ec);
-    if (ec) {
-        error_code ignored;
-        d->acceptor.close(ignored);
-        return -1;
-    }
-    return d->acceptor.local_endpoint(ec).port();
+    return bindAcceptor(d->acceptor, d->ioc, host, port, d->limits.backlog);
+}
+
+int HttpServer::bindAdmin(const QString &host, int port)
+{
+    return bindAcceptor(d->adminAcceptor, d->ioc, host, port, 64);
 }
 
 bool HttpServer::serve()
@@ -756,7 +796,11 @@ bool HttpServer::serve()
     if (!d->acceptor.is_open())
         return false;
     d->running = true;
-    net::post(d->acceptStrand, [impl = d.get()] { impl->accept(); });
+    net::post(d->acceptStrand, [impl = d.get()] {
+        impl->accept(impl->acceptor, false);
+        if (impl->adminAcceptor.is_open())
+            impl->accept(impl->adminAcceptor, true);
+    });
     auto run = [impl = d.get()] {
         // A handler that throws loses its own connection only.
         while (true) {
@@ -784,7 +828,7 @@ void HttpServer::stop()
     net::post(d->acceptStrand, [impl = d.get()] {
         error_code ec;
         impl->acceptor.close(ec);
-        impl->acceptRetry.cancel();
+        impl->adminAcceptor.close(ec);
         // Connections waiting for a request close now; those with one finish it.
         impl->table.evictWaiting();
     });

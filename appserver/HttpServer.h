@@ -22,6 +22,9 @@ public:
     bool isValid() const;
     // Binds; returns the port actually taken (port 0 picks a free one), -1 on failure.
     int bind(const QString &host, int port);
+    // A second address, plain HTTP, for /health and /metrics only (ServerCore
+    // is told with CoreLimits::adminListener).
+    int bindAdmin(const QString &host, int port);
     // Serves until stop(); requests in progress finish first.
     bool serve();
     // Call once, from any thread, while isRunning().

@@ -158,6 +158,9 @@ ServerCore::ServerCore(Database &db, SessionStore &sessions, LogSink log, Servic
 void ServerCore::log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
                      const QJsonValue &outcome)
 {
+    const QString name = method.toString();
+    if (name != QLatin1String("DELETE /session"))
+        count(name == QLatin1String("POST /session"), outcome);
     QJsonObject line{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
                      {QStringLiteral("operator"), operatorCode.isEmpty() ? QJsonValue() : QJsonValue(cut(operatorCode, kLogOperator))},
                      {QStringLiteral("method"), method.isString() ? QJsonValue(cut(method.toString(), kLogName)) : method},
@@ -241,6 +244,20 @@ CoreAdmission ServerCore::admit(const CoreHead &head)
 {
     CoreAdmission a;
     const QByteArray rpcPath = "/" + QByteArray(kContractModuleName);
+    const bool probe = (head.path == "/health" && m_limits.health) || (head.path == "/metrics" && m_limits.metrics);
+    if (m_limits.adminListener && (head.admin || probe) && !(head.admin && probe)) {
+        // The separate listener serves the probes only, and only it serves them.
+        a.refusal = refusal(HttpRefusal::NotFound);
+        return a;
+    }
+    if (probe) {
+        if (head.method != "GET") {
+            a.refusal = refusal(HttpRefusal::MethodNotAllowed);
+            return a;
+        }
+        a.route = head.path == "/health" ? CoreRoute::Health : CoreRoute::Metrics;
+        return a;
+    }
     if (head.path == "/session" && (head.method == "POST" || head.method == "DELETE")) {
         a.route = head.method == "POST" ? CoreRoute::Login : CoreRoute::Logout;
         a.maxBody = kMaxLoginBody;
@@ -275,6 +292,14 @@ CoreResponse ServerCore::handle(const CoreRequest &request)
     if (request.body.size() > kMaxBody)
         return refusal(HttpRefusal::TooLarge);
     const QByteArray rpcPath = "/" + QByteArray(kContractModuleName);
+    if (request.method == "GET" && request.path == "/health" && m_limits.health)
+        return health();
+    if (request.method == "GET" && request.path == "/metrics" && m_limits.metrics) {
+        CoreResponse r;
+        r.body = metricsText();
+        r.contentType = "text/plain; version=0.0.4";
+        return r;
+    }
     if (request.path == "/session") {
         if (request.body.size() > kMaxLoginBody)
             return refusal(HttpRefusal::LoginTooLarge);
@@ -290,6 +315,53 @@ CoreResponse ServerCore::handle(const CoreRequest &request)
         return refusal(HttpRefusal::MethodNotAllowed);
     }
     return refusal(HttpRefusal::NotFound);
+}
+
+// Whether the database answers, for a load balancer: no login, no details.
+CoreResponse ServerCore::health()
+{
+    try {
+        Sql q(m_db.connection(), QStringLiteral("SELECT 1"));
+        q.exec();
+        if (q.next())
+            return jsonResponse(200, QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")}});
+    } catch (const DbError &) {
+    }
+    return jsonResponse(503, QJsonObject{{QStringLiteral("status"), QStringLiteral("database unavailable")}});
+}
+
+void ServerCore::count(bool login, const QJsonValue &outcome, qint64 calls)
+{
+    QString key;
+    if (outcome.isString())
+        key = outcome.toString();
+    else if (login)
+        key = outcome.toInt() == 429 ? QStringLiteral("throttled")
+              : outcome.toInt() == 401 ? QStringLiteral("refused")
+                                       : QStringLiteral("invalid");
+    else
+        key = QString::number(outcome.toInt());
+    QMutexLocker lock(&m_countMutex);
+    (login ? m_loginOutcomes : m_callOutcomes)[key] += calls;
+}
+
+QByteArray ServerCore::metricsText() const
+{
+    QByteArray out;
+    auto family = [&out](const char *name, const char *type, const char *help, const QHash<QString, qint64> &values,
+                         const char *label) {
+        out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
+        QStringList keys = values.keys();
+        keys.sort();
+        for (const QString &k : std::as_const(keys))
+            out += QByteArray(name) + '{' + label + "=\"" + k.toUtf8() + "\"} " + QByteArray::number(values.value(k)) + '\n';
+    };
+    QMutexLocker lock(&m_countMutex);
+    family("vor_rpc_calls_total", "counter", "JSON-RPC calls run, by outcome (ok or the error code).", m_callOutcomes,
+           "outcome");
+    family("vor_logins_total", "counter", "Logins, by outcome (ok, refused, throttled, invalid).", m_loginOutcomes,
+           "outcome");
+    return out;
 }
 
 CoreResponse ServerCore::login(const CoreRequest &request)
@@ -418,8 +490,10 @@ void ServerCore::logBatch(const QString &operatorCode, qsizetype calls, const Ba
         methods.insert(name, n);
     if (counts.otherMethods > 0)
         methods.insert(QStringLiteral("…"), counts.otherMethods);
-    for (const auto &[name, n] : counts.outcomes)
+    for (const auto &[name, n] : counts.outcomes) {
         outcomes.insert(name, n);
+        count(false, name == QLatin1String("ok") ? QJsonValue(name) : QJsonValue(name.toInt()), n);
+    }
     writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
                           {QStringLiteral("operator"), operatorCode.isEmpty() ? QJsonValue()
                                                                               : QJsonValue(cut(operatorCode, kLogOperator))},

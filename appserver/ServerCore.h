@@ -30,9 +30,10 @@ struct CoreHead
     QByteArray path;
     QByteArray authorization;
     QByteArray peer;
+    bool admin = false; // came on the separate listener for health and metrics
 };
 
-enum class CoreRoute { Login, Logout, Rpc, Refused };
+enum class CoreRoute { Login, Logout, Rpc, Health, Metrics, Refused };
 
 struct CoreResponse
 {
@@ -61,6 +62,9 @@ struct CoreLimits
     int anonymousLogBurst = 100;   // ...and how many may come at once
     int operatorLogPerSec = 50;    // log lines of one logged-in operator...
     int operatorLogBurst = 500;    // ...and how many may come at once
+    bool health = true;            // GET /health, without a login
+    bool metrics = true;           // GET /metrics, without a login
+    bool adminListener = false;    // both only on the separate listener (and nothing else there)
     LoginGatePolicy logins;
 };
 
@@ -93,6 +97,8 @@ public:
     // The reply to a login that finds the logins' queue full: the same 429
     // and sentence as the core's own refusals of logins.
     static CoreResponse loginBusy(int retryAfterSec = 1);
+    // The core's part of /metrics, in the Prometheus text format.
+    QByteArray metricsText() const;
 
     // Bounded forms of what goes to the log (shared with the tests).
     static QString cut(const QString &text, int max);
@@ -102,6 +108,9 @@ private:
     CoreResponse login(const CoreRequest &request);
     CoreResponse logout(const CoreRequest &request);
     CoreResponse rpc(const CoreRequest &request);
+    CoreResponse health();
+    // Counts a call's or a login's outcome for /metrics.
+    void count(bool login, const QJsonValue &outcome, qint64 calls = 1);
     // One JSON-RPC call; an empty object for a notification.
     // With rawPayload, a payload the method wrote as JSON text is left there and
     // the reply holds null in its place (see withRawPayload); without, it is parsed in.
@@ -136,6 +145,9 @@ private:
     QMutex m_logMutex;
     LogBudget m_anonymousLog;
     QHash<QString, LogBudget> m_operatorLogs;
+    mutable QMutex m_countMutex;
+    QHash<QString, qint64> m_callOutcomes;  // "ok" or an error code
+    QHash<QString, qint64> m_loginOutcomes; // "ok", "refused", "throttled", "invalid"
 };
 
 // Default sink: stderr, one whole line at a time.

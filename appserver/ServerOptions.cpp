@@ -7,13 +7,17 @@
 
 namespace {
 
-// --listen sets host and port together.
+// --listen and --admin-listen set host and port together.
 struct ListenTarget
+{
+};
+struct AdminListenTarget
 {
 };
 
 using Target = std::variant<QString ServerOptions::*, bool ServerOptions::*, double ServerOptions::*,
-                            QString HttpLimits::*, int HttpLimits::*, bool HttpLimits::*, ListenTarget>;
+                            QString HttpLimits::*, int HttpLimits::*, bool HttpLimits::*, ListenTarget,
+                            AdminListenTarget>;
 
 struct Option
 {
@@ -63,6 +67,12 @@ const Option kOptions[] = {
      "a session lapses after this long without use"},
     {"--session-lifetime-hours", "H", &ServerOptions::sessionLifetimeHours, 0, 24 * 365,
      "and this long after its login in any case"},
+    {"--no-health", nullptr, &HttpLimits::noHealth, 0, 0, "no GET /health (200 while the database answers, else 503)"},
+    {"--no-metrics", nullptr, &HttpLimits::noMetrics, 0, 0, "no GET /metrics (Prometheus text format)"},
+    {"--admin-listen", "HOST:PORT", AdminListenTarget{}, 0, 0,
+     "serve /health and /metrics on this address only, and nothing else there"},
+    {"--trusted-proxy", "ADDRESSES", &HttpLimits::trustedProxies, 0, 0,
+     "comma-separated proxy addresses whose X-Forwarded-For names the client"},
     {"--inject-faults", nullptr, &HttpLimits::injectFaults, 0, 0,
      "for tests only: honour the X-Vor-Inject header, which makes requests fail on purpose"},
     {"--help", nullptr, &ServerOptions::help, 0, 0, "this text (also -h)"},
@@ -131,6 +141,13 @@ struct Apply
         error = QStringLiteral("--listen takes HOST:PORT");
         return false;
     }
+    bool operator()(AdminListenTarget)
+    {
+        if (parseListen(text, &out.http.adminHost, &out.http.adminPort))
+            return true;
+        error = QStringLiteral("--admin-listen takes HOST:PORT");
+        return false;
+    }
 };
 
 // The range and default an option's help line ends with, if any.
@@ -155,6 +172,7 @@ struct Describe
     {
         return QStringLiteral("default %1").arg(ServerOptions::addressText(defaults.listenHost, defaults.listenPort));
     }
+    QString operator()(AdminListenTarget) const { return {}; }
 };
 
 QString usageText()

@@ -131,6 +131,9 @@ int main(int argc, char *argv[])
     SessionStore sessions(db);
     sessions.setLimits(qint64(options.sessionIdleHours * 3600000.0), qint64(options.sessionLifetimeHours * 3600000.0));
     coreLimits.hashingSlots = limits.loginWorkers;
+    coreLimits.health = !limits.noHealth;
+    coreLimits.metrics = !limits.noMetrics;
+    coreLimits.adminListener = limits.adminPort >= 0;
     ServerCore core(db, sessions, {}, {}, {}, coreLimits);
     HttpServer http(core, limits);
     if (!http.isValid()) {
@@ -159,6 +162,16 @@ int main(int argc, char *argv[])
         }
     });
 
+    if (limits.adminPort >= 0) {
+        const int admin = http.bindAdmin(limits.adminHost, limits.adminPort);
+        if (admin < 0) {
+            fail(QStringLiteral("cannot listen on %1 for /health and /metrics")
+                     .arg(ServerOptions::addressText(limits.adminHost, limits.adminPort)));
+            return 1;
+        }
+        std::printf("health and metrics on %s\n",
+                    ServerOptions::addressText(limits.adminHost, admin).toLocal8Bit().constData());
+    }
     std::printf("listening on %s\n", ServerOptions::addressText(host, bound).toLocal8Bit().constData());
     std::fflush(stdout);
     const bool ok = http.serve();

@@ -7,7 +7,8 @@ ConnectionTable::ConnectionTable(int maxConnections, int maxPerAddress)
 {
 }
 
-std::uint64_t ConnectionTable::admit(const std::string &address, Evict evict, Clock::time_point now, Verdict *verdict)
+std::uint64_t ConnectionTable::admit(const std::string &address, Evict evict, Clock::time_point now, Verdict *verdict,
+                                     bool capped)
 {
     Evict victim;
     std::uint64_t id = 0;
@@ -15,7 +16,7 @@ std::uint64_t ConnectionTable::admit(const std::string &address, Evict evict, Cl
     {
         std::lock_guard lock(m_mutex);
         const auto mine = m_perAddress.find(address);
-        if (mine != m_perAddress.end() && mine->second >= m_maxPerAddress) {
+        if (capped && mine != m_perAddress.end() && mine->second >= m_maxPerAddress) {
             v = Verdict::AddressFull;
         } else if (int(m_entries.size()) >= m_max) {
             victim = takeVictim();

@@ -25,7 +25,9 @@ public:
     ConnectionTable(int maxConnections, int maxPerAddress);
 
     // The new connection's id (0 when refused); `verdict` says why or how.
-    std::uint64_t admit(const std::string &address, Evict evict, Clock::time_point now, Verdict *verdict = nullptr);
+    // `capped` false: the address has no cap of its own (a trusted proxy carries many clients).
+    std::uint64_t admit(const std::string &address, Evict evict, Clock::time_point now, Verdict *verdict = nullptr,
+                        bool capped = true);
     void setPhase(std::uint64_t id, Phase phase, Clock::time_point now);
     // Forgets the connection (no-op when it was evicted or never admitted).
     void release(std::uint64_t id);

@@ -2,6 +2,8 @@
 
 #include "HttpText.h"
 
+#include <algorithm>
+
 
 namespace {
 
@@ -35,6 +37,16 @@ bool lists(std::string_view value, std::string_view token)
 }
 
 } // namespace
+
+std::string RequestHead::clientAddress(const std::string &peer, const std::vector<std::string> &trustedProxies) const
+{
+    if (forwardedFor.empty() || std::find(trustedProxies.begin(), trustedProxies.end(), peer) == trustedProxies.end())
+        return peer;
+    // The proxy appends the address it saw last: earlier ones are the client's own word.
+    const std::size_t comma = forwardedFor.rfind(',');
+    const std::string_view last = trim(std::string_view(forwardedFor).substr(comma == std::string::npos ? 0 : comma + 1));
+    return last.empty() ? peer : std::string(last);
+}
 
 std::optional<HttpRefusal> RequestHead::parse(std::string_view head, RequestHead &out)
 {
@@ -110,6 +122,8 @@ std::optional<HttpRefusal> RequestHead::parse(std::string_view head, RequestHead
             if (!out.contentEncoding.empty())
                 return HttpRefusal::UnsupportedEncoding; // codings stacked over several lines
             out.contentEncoding = std::string(value);
+        } else if (same(name, "X-Forwarded-For")) {
+            out.forwardedFor = out.forwardedFor.empty() ? std::string(value) : out.forwardedFor + "," + std::string(value);
         } else if (same(name, "X-Vor-Inject")) {
             out.inject = std::string(value);
         }

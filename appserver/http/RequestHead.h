@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A request's line and headers, read strictly (RFC 9112): every line ends in
 // CRLF, no bare CR or LF, no folded lines, no whitespace before a colon, one
@@ -26,8 +27,12 @@ struct RequestHead
     std::string acceptEncoding;
     std::string contentEncoding;
     std::string inject;           // X-Vor-Inject (honoured only when the server allows it)
+    std::string forwardedFor;     // X-Forwarded-For, all lines joined (believed only from a trusted proxy)
 
     bool hasBody() const { return chunked || (contentLength && *contentLength > 0); }
+    // The client's address: the connection's peer, or, when that peer is a
+    // trusted proxy, the address the proxy appended to X-Forwarded-For.
+    std::string clientAddress(const std::string &peer, const std::vector<std::string> &trustedProxies) const;
 
     // `head` runs from the request line to the blank line, CRLFCRLF included.
     // The refusal when the head is not acceptable.

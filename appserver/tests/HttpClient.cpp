@@ -24,9 +24,10 @@ HttpResult httpRequest(int port, const char *method, const char *path, const QBy
     if (acceptGzip)
         headers.emplace("Accept-Encoding", "gzip");
     const std::string content = body.toStdString();
-    httplib::Result res = std::string(method) == "DELETE"
-                              ? c.Delete(path, headers, content, "application/json")
-                              : c.Post(path, headers, content, "application/json");
+    const std::string verb = method;
+    httplib::Result res = verb == "GET"      ? c.Get(path, headers)
+                          : verb == "DELETE" ? c.Delete(path, headers, content, "application/json")
+                                             : c.Post(path, headers, content, "application/json");
     HttpResult r;
     if (!res)
         return r;

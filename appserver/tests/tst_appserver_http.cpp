@@ -107,6 +107,7 @@ private Q_SLOTS:
     void smugglingClosesTheConnection();
     void readerThatReadsNothingIsCut();
     void injectedFaultsAreAnswered();
+    void probes();
     void https();
     void gracefulStop(); // last: stops the server
     void cleanupTestCase();
@@ -538,6 +539,40 @@ void TestHttp::injectedFaultsAreAnswered()
     QTRY_VERIFY(m_stderr.contains("injected fault"));
     const HttpResult after = httpRequest(m_port, "POST", "/VOR01300.rdmConcAtivProje", rpc("getProjeto", R"(["0001","","T"])"), token);
     QCOMPARE(after.status, 200);
+}
+
+// Health and metrics for a load balancer and the operator, without a login;
+// with an address of their own, only there.
+void TestHttp::probes()
+{
+    const HttpResult health = httpRequest(m_port, "GET", "/health", {});
+    QCOMPARE(health.status, 200);
+    QCOMPARE(object(health).value("status").toString(), QString("ok"));
+    QCOMPARE(httpRequest(m_port, "POST", "/health", "{}").status, 405);
+    post("/session", R"({"operator":"ANA","password":"wrong"})");
+    const HttpResult metrics = httpRequest(m_port, "GET", "/metrics", {});
+    QCOMPARE(metrics.status, 200);
+    for (const char *line : {"vor_http_requests_total{code=\"200\"} ", "vor_logins_total{outcome=\"refused\"} ",
+                             "vor_rpc_calls_total{outcome=\"ok\"} ", "vor_http_request_duration_seconds_count ",
+                             "# TYPE vor_http_connections_open gauge"})
+        QVERIFY2(metrics.body.contains(line), line);
+
+    QProcess server;
+    server.start(VOR_SERVER_BIN, {"--database", "sqlite:" + m_dir.filePath("probes.sqlite"), "--listen", "127.0.0.1:0",
+                                  "--admin-listen", "127.0.0.1:0"});
+    QByteArray out;
+    while (!out.contains("listening on")) {
+        QVERIFY(server.waitForReadyRead(30000));
+        out += server.readAllStandardOutput();
+    }
+    const auto admin = QRegularExpression("health and metrics on 127\\.0\\.0\\.1:(\\d+)").match(QString::fromUtf8(out));
+    const auto main = QRegularExpression("listening on 127\\.0\\.0\\.1:(\\d+)").match(QString::fromUtf8(out));
+    QVERIFY(admin.hasMatch() && main.hasMatch());
+    QCOMPARE(httpRequest(main.captured(1).toInt(), "GET", "/health", {}).status, 404);
+    QCOMPARE(httpRequest(admin.captured(1).toInt(), "GET", "/health", {}).status, 200);
+    QCOMPARE(httpRequest(admin.captured(1).toInt(), "POST", "/session", R"({"operator":"ANA","password":"ana123"})").status, 404);
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
 }
 
 void TestHttp::https()

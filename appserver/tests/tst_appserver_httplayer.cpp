@@ -98,6 +98,14 @@ void TestHttpLayer::headFacts()
     QVERIFY(!h.keepAlive); // 1.0 closes unless asked otherwise
     QVERIFY(!parseHead("GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", &h));
     QVERIFY(h.keepAlive);
+
+    // A client's address comes from X-Forwarded-For only through a trusted
+    // proxy, and then only the part that proxy appended.
+    QVERIFY(!parseHead("GET / HTTP/1.1\r\nHost: h\r\nX-Forwarded-For: 6.6.6.6, 10.0.0.7\r\n\r\n", &h));
+    QCOMPARE(h.clientAddress("127.0.0.1", {"127.0.0.1"}), std::string("10.0.0.7"));
+    QCOMPARE(h.clientAddress("10.9.9.9", {"127.0.0.1"}), std::string("10.9.9.9"));
+    QVERIFY(!parseHead("GET / HTTP/1.1\r\nHost: h\r\n\r\n", &h));
+    QCOMPARE(h.clientAddress("127.0.0.1", {"127.0.0.1"}), std::string("127.0.0.1"));
 }
 
 void TestHttpLayer::inflation()

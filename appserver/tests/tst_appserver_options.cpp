@@ -57,6 +57,12 @@ const Case kValues[] = {
     {{"--session-idle-hours", "0.5"}, [](auto &o) { return QVariant(o.sessionIdleHours); }, 0.5},
     {{"--session-lifetime-hours", "8760"}, [](auto &o) { return QVariant(o.sessionLifetimeHours); }, 8760.0},
     {{"--inject-faults"}, [](auto &o) { return QVariant(o.http.injectFaults); }, true},
+    {{"--no-health", "--no-metrics"}, [](auto &o) { return QVariant(o.http.noHealth && o.http.noMetrics); }, true},
+    {{"--admin-listen", "[::1]:9100"},
+     [](auto &o) { return QVariant(QStringList{o.http.adminHost, QString::number(o.http.adminPort)}); },
+     QStringList{"::1", "9100"}},
+    {{"--trusted-proxy", "127.0.0.1,10.0.0.2"}, [](auto &o) { return QVariant(o.http.trustedProxies); },
+     "127.0.0.1,10.0.0.2"},
     {{"--help"}, [](auto &o) { return QVariant(o.help); }, true},
     {{"-h", "--threads", "0"}, [](auto &o) { return QVariant(o.help); }, true}, // nothing after it is judged
 };
