@@ -30,7 +30,7 @@ struct Option
 
 // Each option once, in the order the usage lists them.
 const Option kOptions[] = {
-    {"--database", "SPEC", &ServerOptions::database, 0, 0,
+    {"--database", "DATABASE", &ServerOptions::database, 0, 0,
      "required: sqlite:PATH or postgresql://USER@HOST:PORT/DB[?schema=NAME]; PostgreSQL's password may come "
      "from PGPASSWORD or ~/.pgpass instead of the URL"},
     {"--listen", "HOST:PORT", ListenTarget{}, 0, 0, "address to serve on, IPv6 as [::1]:PORT; port 0 takes a free one"},
@@ -185,7 +185,7 @@ QString usageText()
     qsizetype width = 0;
     for (const Option &o : kOptions)
         width = std::max(width, lead(o).size());
-    QString text = QStringLiteral("usage: vor01300-server --database SPEC [option...]\n");
+    QString text = QStringLiteral("usage: vor01300-server --database DATABASE [option...]\n");
     for (const Option &o : kOptions) {
         const QString tail = std::visit(Describe{o, defaults}, o.target);
         text += QStringLiteral("  %1  %2%3\n")

@@ -83,7 +83,7 @@ int main(int argc, char *argv[])
     const QString &host = options.listenHost;
     const QString &importFile = options.importFile;
 
-    // The parser has checked the spec; reading it again costs no I/O.
+    // The parser has checked the database address; reading it again costs no I/O.
     Database db(*DatabaseConfig::parse(options.database, &error));
     try {
         db.createSchema();
