@@ -238,14 +238,6 @@ private:
     QHash<int, QByteArray> m_row;
 };
 
-// Seconds between two booking texts (0 when either is missing or malformed,
-// or the end comes first).
-qint64 bookedSeconds(QByteArrayView start, QByteArrayView end)
-{
-    const std::optional<qint64> s = DateTimeText::screenSeconds(start), e = DateTimeText::screenSeconds(end);
-    return s && e && *e >= *s ? *e - *s : 0;
-}
-
 QJsonValue textOrNull(const QVariant &v)
 {
     return v.isNull() ? QJsonValue() : QJsonValue(v.toString());
@@ -429,7 +421,7 @@ QString Service::hoursText(qint64 seconds, int maxLength)
     return text;
 }
 
-qint64 Service::bookingSeconds(const QString &start, const QString &end)
+qint64 Service::bookingSeconds(QByteArrayView start, QByteArrayView end)
 {
     // A wall-clock difference, free of daylight-saving jumps; read once per
     // booking, so without QDateTime (which consults the time-zone file each time).
@@ -583,7 +575,7 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
         while (q.next()) {
             key.clear();
             key.append(q.utf8(0)).append('\x1f').append(q.utf8(1)).append('\x1f').append(q.utf8(2));
-            booked[key] += bookedSeconds(q.utf8(3), q.utf8(4));
+            booked[key] += Service::bookingSeconds(q.utf8(3), q.utf8(4));
         }
     }
 
@@ -746,7 +738,7 @@ QJsonValue Service::plan(const QJsonArray &p)
                                   " WHERE P.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND P.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"),
                    {{QStringLiteral(":CDFILIAL"), filial}, {QStringLiteral(":CDPROJETO"), projeto}});
         while (q.next())
-            bookedSeconds += ::bookedSeconds(q.utf8(0), q.utf8(1));
+            bookedSeconds += Service::bookingSeconds(q.utf8(0), q.utf8(1));
     }
     const double completion = hours > 0 ? weighted / hours : 0.0;
     planning.add(QJsonArray{completion, hoursText(std::llround(hours * 3600.0), 9), hours});

@@ -33,7 +33,7 @@ public:
 
     // Helpers shared with the tests and the fixture loader.
     static QString hoursText(qint64 seconds, int maxLength); // "H:MM"
-    static qint64 bookingSeconds(const QString &start, const QString &end);
+    static qint64 bookingSeconds(QByteArrayView start, QByteArrayView end);
     static bool parsePercent(const QString &text, double *value);
     // 'A','B' with '' for a quote inside a value; false when malformed.
     static bool parseQuotedList(const QString &text, QStringList *values);

@@ -93,7 +93,7 @@ void TestDateTimeText::bookingDurations()
     QCOMPARE(Service::bookingSeconds("05/01/2026 08:00:00", "05/01/2026 08:00:00"), 0);
     QCOMPARE(Service::bookingSeconds("05/01/2026 08:00:01", "05/01/2026 08:00:00"), 0);
     QCOMPARE(Service::bookingSeconds("05/01/2026 08:00:00", "31/02/2026 08:00:00"), 0);
-    QCOMPARE(Service::bookingSeconds(QString(), "05/01/2026 08:00:00"), 0);
+    QCOMPARE(Service::bookingSeconds(QByteArray(), "05/01/2026 08:00:00"), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDateTimeText)
