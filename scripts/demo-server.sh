@@ -8,8 +8,11 @@
 #   server did not report itself ready within 30 seconds.
 start_demo_server() {
   local bin="$1" dir="$2" log="${3:-$2/server.log}"
-  launch_server "$bin" "$dir" "$log" --database "sqlite:$dir/demo.sqlite" --demo --listen 127.0.0.1:0 || return 1
+  local started=0
+  launch_server "$bin" "$dir" "$log" --database "sqlite:$dir/demo.sqlite" --demo --listen 127.0.0.1:0 || started=1
+  # Set even when it never became ready, so that the caller's cleanup stops it.
   DEMO_PID=$SERVER_PID DEMO_ADDR=$SERVER_ADDR
+  [ $started -eq 0 ] || return 1
   sqlite3 "$dir/local.sqlite" "CREATE TABLE IF NOT EXISTS FILIAL(CDFILIAL VARCHAR(4) PRIMARY KEY, NMFILIAL VARCHAR(30));
     ATTACH '$dir/demo.sqlite' AS srv; INSERT OR REPLACE INTO FILIAL(CDFILIAL, NMFILIAL) SELECT CDFILIAL, NMFILIAL FROM srv.FILIAL;"
 }

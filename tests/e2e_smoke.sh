@@ -4,7 +4,8 @@
 set -euo pipefail
 build="$1"
 work="$(mktemp -d)"
-trap 'kill ${DEMO_PID:-0} 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+# Only the demo server: a bare `kill 0` would signal the whole process group, the test runner included.
+trap '[ -z "${DEMO_PID:-}" ] || kill "$DEMO_PID" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 . "$(dirname "$0")/../scripts/demo-server.sh"
 start_demo_server "$build/bin" "$work" || { echo "server did not start"; cat "$work/server.log"; exit 1; }
 addr="$DEMO_ADDR"

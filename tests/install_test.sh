@@ -5,7 +5,8 @@
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 work="$(mktemp -d)"
-trap 'kill ${DEMO_PID:-0} 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+# Only the demo server: a bare `kill 0` would signal the whole process group, the test runner included.
+trap '[ -z "${DEMO_PID:-}" ] || kill "$DEMO_PID" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "install test: $*" >&2; exit 1; }
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -D CPACK_OUTPUT_FILE_PREFIX="$work/packages" >"$work/cpack.log" 2>&1 ||

@@ -11,7 +11,8 @@ if ! cmp -s "$here/package-lock.json" "$deps/package-lock.json" || [ ! -d "$deps
   (cd "$deps" && npm ci --no-audit --no-fund --loglevel=error)
 fi
 work="$(mktemp -d)"
-trap 'kill ${DEMO_PID:-0} 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+# Only the demo server: a bare `kill 0` would signal the whole process group, the test runner included.
+trap '[ -z "${DEMO_PID:-}" ] || kill "$DEMO_PID" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 . "$here/../../scripts/demo-server.sh"
 start_demo_server "$build/bin" "$work" || { cat "$work/server.log"; exit 1; }
 NODE_PATH="$deps/node_modules" node "$here/rpc_test.js" "$DEMO_ADDR"
