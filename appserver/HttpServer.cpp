@@ -95,7 +95,7 @@ struct HttpServer::Impl
           bodies(std::int64_t(l.bodyMemoryMiB) * 1024 * 1024), replies(std::int64_t(l.replyMemoryMiB) * 1024 * 1024),
           acceptStrand(net::make_strand(ioc)),
           acceptor(acceptStrand), adminAcceptor(acceptStrand), workers(std::make_unique<WorkerPool>(l.workers, std::size_t(std::max(1, l.maxQueued)))),
-          loginWorkers(std::make_unique<WorkerPool>(l.loginWorkers, 64))
+          loginWorkers(std::make_unique<WorkerPool>(l.loginWorkers, std::size_t(std::max(1, l.maxQueued))))
     {
         if (limits.ioThreads <= 0)
             limits.ioThreads = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
