@@ -37,10 +37,14 @@ find "$root" -name libVOR01300.so | grep -q vor01300/libVOR01300.so || fail "the
 
 # Nothing of the build tree may be needed: the installed programs resolve the
 # framework from the scratch root.
+# (ldd's output is read whole first: grep -q stopping early would end ldd with
+# SIGPIPE, which pipefail turns into a failure now and then)
 for program in "$bin/vorhost" "$bin/vor01300-server"; do
-  if ldd "$program" | grep -q "$build"; then ldd "$program"; fail "$program uses the build tree"; fi
+  libs="$(ldd "$program")"
+  if grep -q "$build" <<<"$libs"; then echo "$libs"; fail "$program uses the build tree"; fi
 done
-ldd "$bin/vorhost" | grep -q "$root.*libVorCore.so" || { ldd "$bin/vorhost"; fail "vorhost does not find its framework"; }
+libs="$(ldd "$bin/vorhost")"
+grep -q "$root.*libVorCore.so" <<<"$libs" || { echo "$libs"; fail "vorhost does not find its framework"; }
 
 . "$(dirname "$0")/../scripts/demo-server.sh"
 start_demo_server "$bin" "$work" || { cat "$work/server.log"; fail "the installed server did not start"; }
