@@ -15,10 +15,12 @@
 
 CLUSTER_ADDR="" CLUSTER_PORTS=() CLUSTER_PIDS=() NGINX_PID="" CLUSTER_DIR="" CLUSTER_BIN=""
 
+# Below Linux's ephemeral range (32768 and up), where outgoing connections,
+# the servers' own to PostgreSQL among them, could already hold the port.
 free_port() {
   local port
   while :; do
-    port=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
+    port=$(( 20000 + RANDOM % 12000 ))
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
   done
 }
@@ -42,8 +44,15 @@ start_cluster() {
     mapfile -t args < <(cluster_server_args "$port")
     # One at a time: the first fills an empty database with the demo data.
     [ "$i" -eq 0 ] && args+=(--demo)
-    launch_server "$CLUSTER_BIN" "$CLUSTER_DIR" "$CLUSTER_DIR/server-$i.log" "${args[@]}" ||
-      { echo "cluster: server $i did not start; see $CLUSTER_DIR/server-$i.log" >&2; stop_cluster; return 1; }
+    if ! launch_server "$CLUSTER_BIN" "$CLUSTER_DIR" "$CLUSTER_DIR/server-$i.log" "${args[@]}"; then
+      # Once more on another port: a free port may have been taken meanwhile.
+      kill "$SERVER_PID" 2>/dev/null
+      port="$(free_port)"
+      mapfile -t args < <(cluster_server_args "$port")
+      [ "$i" -eq 0 ] && args+=(--demo)
+      launch_server "$CLUSTER_BIN" "$CLUSTER_DIR" "$CLUSTER_DIR/server-$i.log" "${args[@]}" ||
+        { tail -n 5 "$CLUSTER_DIR/server-$i.log" >&2; echo "cluster: server $i did not start" >&2; stop_cluster; return 1; }
+    fi
     CLUSTER_PORTS+=("$port")
     CLUSTER_PIDS+=("$SERVER_PID")
   done
