@@ -1,10 +1,14 @@
 #include "Database.h"
 
+#include "DataVersions.h"
+
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
 #include <QUrlQuery>
 #include <atomic>
+#include <sqlite3.h>
 #include <vector>
 
 namespace {
@@ -242,6 +246,7 @@ void Database::createSchema()
         if (!q.exec(QString::fromLatin1(ddl)))
             throw DbError(errorText(q.lastError()));
     }
+    DataVersions::createSchema(db);
 }
 
 void Database::analyze()
@@ -287,6 +292,70 @@ QString Sql::text(int i) const
 {
     const QVariant v = m_query.value(i);
     return v.isNull() ? QString() : v.toString();
+}
+
+FastRead::FastRead(const QSqlDatabase &db, const QString &sql, const Binds &binds)
+{
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        m_lite = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!m_lite) {
+        m_sql = std::make_unique<Sql>(db, sql);
+        for (const auto &[name, value] : binds)
+            m_sql->bind(name, value);
+        m_sql->exec();
+        return;
+    }
+    if (sqlite3_prepare_v2(m_lite, sql.toUtf8().constData(), -1, &m_stmt, nullptr) != SQLITE_OK)
+        throw DbError(QString::fromUtf8(sqlite3_errmsg(m_lite)));
+    for (const auto &[name, value] : binds) {
+        const QByteArray utf8 = value.toUtf8();
+        const int at = sqlite3_bind_parameter_index(m_stmt, name.toUtf8().constData());
+        if (at == 0 || sqlite3_bind_text(m_stmt, at, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+            throw DbError(QString::fromUtf8(sqlite3_errmsg(m_lite)));
+    }
+}
+
+FastRead::~FastRead()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+bool FastRead::next()
+{
+    if (!m_lite) {
+        if (!m_sql->next())
+            return false;
+        m_row.clear();
+        return true;
+    }
+    const int r = sqlite3_step(m_stmt);
+    if (r == SQLITE_ROW)
+        return true;
+    if (r != SQLITE_DONE)
+        throw DbError(QString::fromUtf8(sqlite3_errmsg(m_lite)));
+    return false;
+}
+
+bool FastRead::isNull(int c) const
+{
+    return m_lite ? sqlite3_column_type(m_stmt, c) == SQLITE_NULL : m_sql->value(c).isNull();
+}
+
+QByteArrayView FastRead::utf8(int c)
+{
+    if (m_lite) {
+        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, c));
+        return QByteArrayView(p, p ? sqlite3_column_bytes(m_stmt, c) : 0);
+    }
+    QByteArray &slot = m_row[c];
+    slot = m_sql->text(c).toUtf8();
+    return slot;
+}
+
+double FastRead::number(int c) const
+{
+    return m_lite ? sqlite3_column_double(m_stmt, c) : m_sql->value(c).toDouble();
 }
 
 Transaction::Transaction(Database &db) : m_db(db.connection()), m_sqlite(db.config().isSqlite())

@@ -1,5 +1,7 @@
 #include "Fixture.h"
 
+#include "DataVersions.h"
+
 #include "Auth.h"
 #include "Database.h"
 #include "DateTimeText.h"
@@ -174,6 +176,9 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
 
     Transaction tx(database);
     QSqlDatabase &db = tx.db();
+    // Whatever was cached or validated before the import is no longer the
+    // whole story: new operators, items and projects, and new projects' data.
+    DataVersions::bumpReference(db);
     Inserter insert(db);
     QSet<QString> branches, operators, items;
 
@@ -252,6 +257,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
             throw FixtureError(n.at(QStringLiteral("CDPROJETO")),
                                QStringLiteral("projeto \"%1\" repetido na filial \"%2\"").arg(projeto, filial));
         projectKeys.insert(projectKey);
+        DataVersions::bump(db, filial, projeto, DataVersions::Activities | DataVersions::Bookings);
         insert(QStringLiteral("PROJETO"),
                {QStringLiteral("CDFILIAL"), QStringLiteral("CDPROJETO"), QStringLiteral("NMPROJETO"),
                 QStringLiteral("CDOPERESPRJ")},

@@ -22,6 +22,7 @@ struct HttpLimits
     int maxRequestsPerConnection = 1000;
     int bodyMemoryMiB = 256;            // request bodies in flight, all connections together (inflated too)
     int replyMemoryMiB = 128;           // replies built and not yet sent, all connections together
+    int answerCacheMiB = 128;           // encoded answers of the reads kept for reuse (0: none kept)
     bool injectFaults = false;          // tests only: honours the X-Vor-Inject header
     bool noHealth = false;              // GET /health off
     bool noMetrics = false;             // GET /metrics off

@@ -56,6 +56,7 @@ struct Reply
     QByteArray contentType = "application/json";
     const char *coding = nullptr; // Content-Encoding, when compressed
     int retryAfterSec = 0;
+    QByteArray etag;
     bool close = false; // the connection ends after it
     bool drain = false; // ...reading what the client still sends first (its body was not read)
 };
@@ -65,6 +66,7 @@ Reply fromCore(CoreResponse response, std::string_view acceptEncoding)
     Reply r;
     r.status = response.status;
     r.retryAfterSec = response.retryAfterSec;
+    r.etag = std::move(response.etag);
     r.contentType = response.contentType;
     r.body = std::move(response.body);
     const auto coding = HttpCompression::choose(acceptEncoding, std::size_t(r.body.size()));
@@ -439,6 +441,7 @@ private:
         const std::size_t query = m_head.target.find('?');
         work->request.path = QByteArray::fromStdString(m_head.target.substr(0, query));
         work->request.authorization = QByteArray::fromStdString(m_head.authorization);
+        work->request.ifNoneMatch = QByteArray::fromStdString(m_head.ifNoneMatch);
         work->request.peer = QByteArray::fromStdString(m_client);
         work->route = m_admission.route;
         work->head = m_head;
@@ -552,6 +555,11 @@ private:
         }
         if (reply.retryAfterSec > 0)
             h += "Retry-After: " + std::to_string(reply.retryAfterSec) + "\r\n";
+        if (!reply.etag.isEmpty()) {
+            h += "ETag: ";
+            h += reply.etag.toStdString();
+            h += "\r\n";
+        }
         if (m_closeAfter)
             h += "Connection: close\r\n";
         else if (m_head.minorVersion == 0)

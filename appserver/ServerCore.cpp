@@ -1,6 +1,7 @@
 #include "ServerCore.h"
 
 #include "Contract.h"
+#include "DataVersions.h"
 #include "Database.h"
 #include "RpcError.h"
 
@@ -38,6 +39,22 @@ CoreResponse withRawPayload(CoreResponse r, const QByteArray &raw)
     if (at >= 0)
         r.body.replace(at + key.size() - 4, 4, raw);
     return r;
+}
+
+// A payload written as JSON text, as a value (for replies built whole).
+QJsonValue parsedPayload(const QByteArray &raw)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(raw);
+    return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+}
+
+QByteArray payloadText(const QJsonValue &payload)
+{
+    if (payload.isArray())
+        return QJsonDocument(payload.toArray()).toJson(QJsonDocument::Compact);
+    if (payload.isObject())
+        return QJsonDocument(payload.toObject()).toJson(QJsonDocument::Compact);
+    return {};
 }
 
 CoreResponse httpError(int status, const QString &message)
@@ -145,7 +162,8 @@ ServerCore::ServerCore(Database &db, SessionStore &sessions, LogSink log, Servic
                        const Limits &limits)
     : m_db(db), m_sessions(sessions), m_log(std::move(log)), m_service(db, std::move(clock)),
       m_msClock(std::move(msClock)), m_limits(limits),
-      m_gate(db, m_msClock, limits.logins, limits.hashingSlots, limits.hashingWaitMs)
+      m_gate(db, m_msClock, limits.logins, limits.hashingSlots, limits.hashingWaitMs),
+      m_answers(limits.answerCacheBytes)
 {
     if (!m_log)
         m_log = writeLogLineToStderr;
@@ -361,6 +379,20 @@ QByteArray ServerCore::metricsText() const
            "outcome");
     family("vor_logins_total", "counter", "Logins, by outcome (ok, refused, throttled, invalid).", m_loginOutcomes,
            "outcome");
+    auto single = [&out](const char *name, const char *type, const char *help, qint64 value) {
+        out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n' + name + ' '
+               + QByteArray::number(value) + '\n';
+    };
+    single("vor_not_modified_total", "counter", "Reads answered 304: the client's copy was still current.",
+           m_notModified);
+    const AnswerCache::Stats cache = m_answers.stats();
+    single("vor_answer_cache_builds_total", "counter", "Answers of the reads built from the database.", cache.builds);
+    single("vor_answer_cache_hits_total", "counter", "Answers of the reads taken from the cache (or another call's build).",
+           cache.hits);
+    single("vor_answer_cache_evictions_total", "counter", "Answers dropped to stay within the cache's bound.",
+           cache.evicted);
+    single("vor_answer_cache_bytes", "gauge", "Bytes held by the answer cache.", cache.bytes);
+    single("vor_answer_cache_entries", "gauge", "Answers held by the answer cache.", cache.entries);
     return out;
 }
 
@@ -471,16 +503,60 @@ CoreResponse ServerCore::rpc(const CoreRequest &request)
         }
         logBatch(op.value_or(QString()), qsizetype(batch.size()), counts, timer.elapsed());
         if (replies.isEmpty())
-            return CoreResponse{204, {}, {}};
+            return CoreResponse{204, {}, {}, 0, {}};
         CoreResponse r;
         r.body = QJsonDocument(replies).toJson(QJsonDocument::Compact);
         return r;
     }
     QByteArray raw;
-    const QJsonObject reply = call(doc.object(), op, &raw);
+    Validation validation;
+    validation.ifNoneMatch = request.ifNoneMatch;
+    const QJsonObject reply = call(doc.object(), op, &raw, nullptr, &validation);
+    if (validation.notModified) {
+        CoreResponse r;
+        r.status = 304;
+        r.etag = validation.etag;
+        return r;
+    }
     if (reply.isEmpty())
-        return CoreResponse{204, {}, {}};
-    return withRawPayload(jsonResponse(200, reply), raw);
+        return CoreResponse{204, {}, {}, 0, {}};
+    CoreResponse r = withRawPayload(jsonResponse(200, reply), raw);
+    r.etag = validation.etag;
+    return r;
+}
+
+MethodResult ServerCore::read(const MethodInfo &method, const QJsonArray &args, const QString &operatorCode,
+                              Validation *validation)
+{
+    const unsigned deps = DataVersions::dependsOn(method.name);
+    // Read before the answer is built: an answer is never older than the
+    // versions it is filed under (a write in between only makes it newer,
+    // and the next read sees the newer versions).
+    QSqlDatabase db = m_db.connection();
+    const DataVersions::Stamp stamp = DataVersions::read(db, args.at(0).toString(), args.at(1).toString());
+    const QByteArray tag = DataVersions::etag(stamp, deps, method.name, args);
+    if (validation) {
+        validation->etag = tag;
+        if (DataVersions::matches(validation->ifNoneMatch, tag)) {
+            validation->notModified = true;
+            QMutexLocker lock(&m_countMutex);
+            ++m_notModified;
+            return {};
+        }
+    }
+    const AnswerCache::Answer answer = m_answers.get(tag, [&] {
+        MethodResult built = m_service.call(method, args, operatorCode);
+        EncodedAnswer encoded;
+        encoded.payload = built.rawPayload.isEmpty() ? payloadText(built.payload) : std::move(built.rawPayload);
+        encoded.byref = built.byref;
+        encoded.hasByref = built.hasByref;
+        return encoded;
+    });
+    MethodResult r;
+    r.rawPayload = answer->payload;
+    r.byref = answer->byref;
+    r.hasByref = answer->hasByref;
+    return r;
 }
 
 void ServerCore::logBatch(const QString &operatorCode, qsizetype calls, const BatchLog &counts, qint64 ms)
@@ -505,7 +581,7 @@ void ServerCore::logBatch(const QString &operatorCode, qsizetype calls, const Ba
 }
 
 QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional<QString> &operatorCode,
-                             QByteArray *rawPayload, BatchLog *batch)
+                             QByteArray *rawPayload, BatchLog *batch, Validation *validation)
 {
     QElapsedTimer timer;
     timer.start();
@@ -525,6 +601,8 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
     const bool idOk = notification || (idValue.isString() && idValue.toString().size() <= kMaxIdLength)
                       || idValue.isDouble() || idValue.isNull();
     const QJsonValue id = idOk && !notification ? idValue : QJsonValue();
+    if (notification)
+        validation = nullptr; // nothing is answered, not even a validator
     const QJsonValue methodValue = request.value(QStringLiteral("method"));
     const QJsonValue params = request.value(QStringLiteral("params"));
 
@@ -564,32 +642,44 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
                                                            .arg(i + 1)
                                                            .arg(method->argNames[i], method->name));
         }
-        const MethodResult result = m_service.call(*method, args, *operatorCode);
-        QJsonValue payload = result.payload;
-        if (!result.rawPayload.isEmpty()) {
-            if (rawPayload) {
-                *rawPayload = result.rawPayload;
-                payload = QJsonValue();
-            } else {
-                payload = QJsonDocument::fromJson(result.rawPayload).object();
+        const MethodResult result = DataVersions::dependsOn(method->name) != DataVersions::None
+                                        ? read(*method, args, *operatorCode, validation)
+                                        : m_service.call(*method, args, *operatorCode);
+        if (validation && validation->notModified) {
+            outcome = QStringLiteral("not-modified"); // the reply is the validator alone
+        } else {
+            QJsonValue payload = result.payload;
+            if (!result.rawPayload.isEmpty()) {
+                if (rawPayload) {
+                    *rawPayload = result.rawPayload;
+                    payload = QJsonValue();
+                } else {
+                    payload = parsedPayload(result.rawPayload);
+                }
             }
+            QJsonObject envelope{{QStringLiteral("payload"), payload}};
+            if (result.hasByref)
+                envelope.insert(QStringLiteral("byref"), result.byref);
+            reply = QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                                {QStringLiteral("id"), id},
+                                {QStringLiteral("result"), envelope}};
         }
-        QJsonObject envelope{{QStringLiteral("payload"), payload}};
-        if (result.hasByref)
-            envelope.insert(QStringLiteral("byref"), result.byref);
-        reply = QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                            {QStringLiteral("id"), id},
-                            {QStringLiteral("result"), envelope}};
     } catch (const RpcError &e) {
+        if (validation)
+            validation->etag.clear();
         outcome = int(e.code());
         reply = rpcError(id, e.code(), e.message());
     } catch (const DbError &e) {
+        if (validation)
+            validation->etag.clear();
         outcome = int(RpcCode::DatabaseError);
         reply = rpcError(id, RpcCode::DatabaseError, kDbFailure);
         writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
                               {QStringLiteral("databaseError"), cut(QString::fromUtf8(e.what()), kLogError)}},
                   who);
     } catch (const std::exception &e) {
+        if (validation)
+            validation->etag.clear();
         outcome = int(RpcCode::InternalError);
         reply = rpcError(id, RpcCode::InternalError, QStringLiteral("Erro interno do servidor."));
         writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},

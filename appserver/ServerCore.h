@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnswerCache.h"
 #include "Auth.h"
 #include "HttpReplies.h"
 #include "LoginGate.h"
@@ -21,6 +22,7 @@ struct CoreRequest
     QByteArray authorization; // the Authorization header, as sent
     QByteArray body;
     QByteArray peer; // the client's address; empty when unknown
+    QByteArray ifNoneMatch; // the If-None-Match header, as sent
 };
 
 // A request as known once its head has arrived, before any body is read.
@@ -41,6 +43,7 @@ struct CoreResponse
     QByteArray body; // empty: no content
     QByteArray contentType = "application/json"; // exactly this, or the HTTP layer will not compress it
     int retryAfterSec = 0; // > 0: sent as Retry-After
+    QByteArray etag;       // sent as ETag when not empty (a read's validator)
 };
 
 // What the core decides from a head: which route, how large the body may
@@ -65,6 +68,7 @@ struct CoreLimits
     bool health = true;            // GET /health, without a login
     bool metrics = true;           // GET /metrics, without a login
     bool adminListener = false;    // both only on the separate listener (and nothing else there)
+    qint64 answerCacheBytes = 128LL * 1024 * 1024; // encoded answers of the reads kept for reuse
     LoginGatePolicy logins;
 };
 
@@ -117,8 +121,20 @@ private:
     // A call inside a batch is not logged on its own: it adds to `batch`, and
     // the batch is one line.
     struct BatchLog;
+    // A lone call (not in a batch) may carry the client's validator: a read
+    // whose answer has not changed since is answered `notModified`, and every
+    // read's answer gets its validator in `etag`.
+    struct Validation
+    {
+        QByteArray ifNoneMatch;
+        QByteArray etag;
+        bool notModified = false;
+    };
     QJsonObject call(const QJsonValue &request, const std::optional<QString> &operatorCode,
-                     QByteArray *rawPayload = nullptr, BatchLog *batch = nullptr);
+                     QByteArray *rawPayload = nullptr, BatchLog *batch = nullptr, Validation *validation = nullptr);
+    // A read's answer: from the answer cache when its data has not changed.
+    MethodResult read(const MethodInfo &method, const QJsonArray &args, const QString &operatorCode,
+                      Validation *validation);
     // `params` already bounded (paramsForLog or the server's own small object).
     void log(const QString &operatorCode, const QJsonValue &method, const QJsonValue &params, qint64 ms,
              const QJsonValue &outcome);
@@ -148,6 +164,8 @@ private:
     mutable QMutex m_countMutex;
     QHash<QString, qint64> m_callOutcomes;  // "ok" or an error code
     QHash<QString, qint64> m_loginOutcomes; // "ok", "refused", "throttled", "invalid"
+    AnswerCache m_answers;
+    qint64 m_notModified = 0; // under m_countMutex
 };
 
 // Default sink: stderr, one whole line at a time.

@@ -63,6 +63,8 @@ const Option kOptions[] = {
      "request bodies in flight, all connections together"},
     {"--reply-memory-mib", "N", &HttpLimits::replyMemoryMiB, 16, 65536,
      "replies built and not yet sent, all connections together"},
+    {"--answer-cache-mib", "N", &HttpLimits::answerCacheMiB, 0, 65536,
+     "encoded answers of the reads kept for reuse while their data is unchanged (0: none)"},
     {"--session-idle-hours", "H", &ServerOptions::sessionIdleHours, 0, 24 * 365,
      "a session lapses after this long without use"},
     {"--session-lifetime-hours", "H", &ServerOptions::sessionLifetimeHours, 0, 24 * 365,

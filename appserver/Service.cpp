@@ -1,8 +1,10 @@
 #include "Service.h"
 
 #include "Contract.h"
+#include "DataVersions.h"
 #include "Database.h"
 #include "DateTimeText.h"
+#include "PacketWriter.h"
 #include "RpcError.h"
 
 #include <QDateTime>
@@ -11,11 +13,9 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSqlDriver>
 #include <QUuid>
 #include <cmath>
-#include <memory>
-#include <sqlite3.h>
+#include <set>
 
 namespace {
 
@@ -32,211 +32,15 @@ bool fits(const QString &value, int width)
     return value.size() <= width;
 }
 
-// Builds a data packet whose fields are the contract's list for a dataset.
-class PacketWriter
+// A column of a large read into a packet: its text or number, or null.
+void textTo(RawPacketWriter &packet, FastRead &r, int c)
 {
-public:
-    explicit PacketWriter(const QString &dataset) : m_fields(contractFields(dataset))
-    {
-        Q_ASSERT(!m_fields.isEmpty());
-    }
-    void add(const QJsonArray &row)
-    {
-        Q_ASSERT(row.size() == m_fields.size());
-        m_rows.append(row);
-    }
-    QJsonObject json() const
-    {
-        return QJsonObject{{QStringLiteral("fields"), fieldsJson(m_fields)}, {QStringLiteral("rows"), m_rows}};
-    }
-
-    static QJsonArray fieldsJson(const QList<ContractField> &list)
-    {
-        QJsonArray fields;
-        for (const ContractField &f : list) {
-            QJsonObject o{{QStringLiteral("name"), f.name}, {QStringLiteral("type"), f.type}};
-            if (f.size > 0)
-                o.insert(QStringLiteral("size"), f.size);
-            fields.append(o);
-        }
-        return fields;
-    }
-
-private:
-    const QList<ContractField> &m_fields;
-    QJsonArray m_rows;
-};
-
-// The same packet written straight as JSON text, for the reads that can
-// answer tens of thousands of rows: no QJsonValue per value, no second pass
-// to serialise. The bytes are those QJsonDocument writes for PacketWriter's
-// packet (keys in order, strings escaped alike, numbers in the shortest form).
-class RawPacketWriter
+    r.isNull(c) ? packet.null() : packet.text(r.utf8(c));
+}
+void numberTo(RawPacketWriter &packet, FastRead &r, int c)
 {
-public:
-    explicit RawPacketWriter(const QString &dataset) : m_columns(int(contractFields(dataset).size()))
-    {
-        m_out.reserve(4096);
-        m_out += "{\"fields\":";
-        m_out += QJsonDocument(PacketWriter::fieldsJson(contractFields(dataset))).toJson(QJsonDocument::Compact);
-        m_out += ",\"rows\":[";
-    }
-
-    void beginRow()
-    {
-        Q_ASSERT(m_column == m_columns || m_rows == 0);
-        m_out += m_rows++ ? ",[" : "[";
-        m_column = 0;
-    }
-    void endRow()
-    {
-        Q_ASSERT(m_column == m_columns);
-        m_out += ']';
-    }
-    void text(const QVariant &v) { v.isNull() ? null() : text(v.toString()); }
-    void number(const QVariant &v) { v.isNull() ? null() : number(v.toDouble()); }
-    void text(const QString &s) { text(QByteArrayView(s.toUtf8())); }
-    void text(QByteArrayView utf8)
-    {
-        separate();
-        m_out += '"';
-        const char *const data = utf8.data();
-        qsizetype plain = 0; // start of the run of bytes that need no escape
-        for (qsizetype i = 0; i < utf8.size(); ++i) {
-            const char c = data[i];
-            const auto u = static_cast<unsigned char>(c);
-            if (u >= 0x20 && c != '"' && c != '\\')
-                continue;
-            m_out.append(data + plain, i - plain);
-            plain = i + 1;
-            m_out += '\\';
-            switch (c) {
-            case '"': m_out += '"'; break;
-            case '\\': m_out += '\\'; break;
-            case '\b': m_out += 'b'; break;
-            case '\f': m_out += 'f'; break;
-            case '\n': m_out += 'n'; break;
-            case '\r': m_out += 'r'; break;
-            case '\t': m_out += 't'; break;
-            default:
-                m_out += "u00";
-                m_out += "0123456789abcdef"[u >> 4];
-                m_out += "0123456789abcdef"[u & 0xf];
-            }
-        }
-        m_out.append(data + plain, utf8.size() - plain);
-        m_out += '"';
-    }
-    void number(double d)
-    {
-        separate();
-        // QJsonValue keeps a whole number that fits 64 bits as an integer.
-        if (d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
-            m_out += QByteArray::number(qint64(d));
-        else if (qIsFinite(d))
-            m_out += QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
-        else
-            m_out += "null";
-    }
-    void null()
-    {
-        separate();
-        m_out += "null";
-    }
-
-    QByteArray finish()
-    {
-        m_out += "]}";
-        return std::move(m_out);
-    }
-
-private:
-    void separate()
-    {
-        if (m_column++)
-            m_out += ',';
-    }
-
-    QByteArray m_out;
-    int m_columns;
-    int m_column = 0;
-    qsizetype m_rows = 0;
-};
-
-// A read of many rows. On SQLite it runs on the C interface of this thread's
-// connection: texts come as the stored UTF-8 bytes, with no QString or
-// QVariant per value (QtSql's cost dominated the large reads). Elsewhere it
-// goes through QtSql. The SQL and its named placeholders are the same.
-class FastRead
-{
-public:
-    FastRead(const QSqlDatabase &db, const QString &sql, const QList<QPair<QString, QString>> &binds)
-    {
-        const QVariant handle = db.driver()->handle();
-        if (qstrcmp(handle.typeName(), "sqlite3*") == 0)
-            m_lite = *static_cast<sqlite3 *const *>(handle.constData());
-        if (!m_lite) {
-            m_sql = std::make_unique<Sql>(db, sql);
-            for (const auto &[name, value] : binds)
-                m_sql->bind(name, value);
-            m_sql->exec();
-            return;
-        }
-        if (sqlite3_prepare_v2(m_lite, sql.toUtf8().constData(), -1, &m_stmt, nullptr) != SQLITE_OK)
-            throw DbError(QString::fromUtf8(sqlite3_errmsg(m_lite)));
-        for (const auto &[name, value] : binds) {
-            const QByteArray utf8 = value.toUtf8();
-            const int at = sqlite3_bind_parameter_index(m_stmt, name.toUtf8().constData());
-            if (at == 0 || sqlite3_bind_text(m_stmt, at, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT) != SQLITE_OK)
-                throw DbError(QString::fromUtf8(sqlite3_errmsg(m_lite)));
-        }
-    }
-    ~FastRead() { sqlite3_finalize(m_stmt); }
-    FastRead(const FastRead &) = delete;
-    FastRead &operator=(const FastRead &) = delete;
-
-    bool next()
-    {
-        if (!m_lite) {
-            if (!m_sql->next())
-                return false;
-            m_row.clear();
-            return true;
-        }
-        const int r = sqlite3_step(m_stmt);
-        if (r == SQLITE_ROW)
-            return true;
-        if (r != SQLITE_DONE)
-            throw DbError(QString::fromUtf8(sqlite3_errmsg(m_lite)));
-        return false;
-    }
-    bool isNull(int c) const
-    {
-        return m_lite ? sqlite3_column_type(m_stmt, c) == SQLITE_NULL : m_sql->value(c).isNull();
-    }
-    // The text of a column as UTF-8 (empty for null); valid until the next call.
-    QByteArrayView utf8(int c)
-    {
-        if (m_lite) {
-            const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, c));
-            return QByteArrayView(p, p ? sqlite3_column_bytes(m_stmt, c) : 0);
-        }
-        QByteArray &slot = m_row[c];
-        slot = m_sql->text(c).toUtf8();
-        return slot;
-    }
-    double number(int c) const { return m_lite ? sqlite3_column_double(m_stmt, c) : m_sql->value(c).toDouble(); }
-
-    // Writes a column into a packet: text, or null.
-    void textTo(RawPacketWriter &packet, int c) { isNull(c) ? packet.null() : packet.text(utf8(c)); }
-    void numberTo(RawPacketWriter &packet, int c) { isNull(c) ? packet.null() : packet.number(number(c)); }
-
-private:
-    sqlite3 *m_lite = nullptr;
-    sqlite3_stmt *m_stmt = nullptr;
-    std::unique_ptr<Sql> m_sql;
-    QHash<int, QByteArray> m_row;
-};
+    r.isNull(c) ? packet.null() : packet.number(r.number(c));
+}
 
 QJsonValue textOrNull(const QVariant &v)
 {
@@ -605,16 +409,16 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
         packet.beginRow();
         packet.text(QStringLiteral("N"));        // IDCHECK
         for (int i = 0; i <= 9; ++i)             // CDSEQCRONPRJ, DESCRICAO, CDFILIAL, CDPROJETO, NRBASELINEPR,
-            q.textTo(packet, i);                 // CDVERCRONPRJ, CDOPERRESP, NMOPERADOR, NRTAREFA, NRPLATIVTARE
-        q.numberTo(packet, 10);                  // QTTEMPLAITAR
+            textTo(packet, q, i);                // CDVERCRONPRJ, CDOPERRESP, NMOPERADOR, NRTAREFA, NRPLATIVTARE
+        numberTo(packet, q, 10);                 // QTTEMPLAITAR
         for (int i = 11; i <= 15; ++i)           // DTINIITCRPRJ, DTFINITCRPRJ, DTINPATIVTAR, DTFIPATIVTAR,
-            q.textTo(packet, i);                 // CDFILAPRIO
-        q.numberTo(packet, 16);                  // VRPERCCONCL
-        q.textTo(packet, 17);                    // DTHRAPROVATIVTA
-        q.textTo(packet, 18);                    // DTINIULTATIV
+            textTo(packet, q, i);                // CDFILAPRIO
+        numberTo(packet, q, 16);                 // VRPERCCONCL
+        textTo(packet, q, 17);                   // DTHRAPROVATIVTA
+        textTo(packet, q, 18);                   // DTINIULTATIV
         packet.text(hoursText(bookedForActivity, 8)); // APROPRIA
         packet.text(approved ? QStringLiteral("A") : QStringLiteral("N")); // STAPROVACAO
-        q.textTo(packet, 19);                    // SITUACAO
+        textTo(packet, q, 19);                   // SITUACAO
         packet.endRow();
     }
     return packet.finish();
@@ -693,11 +497,11 @@ QByteArray Service::projectBookings(const QJsonArray &p)
         if (task == tasks.cend()) // a booking without its activity (the foreign key rules it out)
             continue;
         packet.beginRow();
-        q.textTo(packet, 3);
-        q.textTo(packet, 4);
-        q.numberTo(packet, 5);
-        q.textTo(packet, 6);
-        q.textTo(packet, 7);
+        textTo(packet, q, 3);
+        textTo(packet, q, 4);
+        numberTo(packet, q, 5);
+        textTo(packet, q, 6);
+        textTo(packet, q, 7);
         packet.text(QByteArrayView(task->first));
         packet.text(QByteArrayView(task->second));
         packet.endRow();
@@ -901,6 +705,15 @@ void Service::approve(const QJsonValue &packetValue, const QString &operatorCode
 
     const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     Transaction tx(m_db);
+    // First, before any activity row is locked (see DataVersions::bump).
+    // In one order for every writer. A key too wide names no activity and is
+    // refused below.
+    std::set<std::pair<QString, QString>> projects;
+    for (const ActivityKey &k : std::as_const(toApprove))
+        if (fits(k.filial, kFilial) && fits(k.projeto, kProjeto))
+            projects.insert({k.filial, k.projeto});
+    for (const auto &[filial, projeto] : projects)
+        DataVersions::bump(tx.db(), filial, projeto, DataVersions::Activities);
     for (const ActivityKey &k : std::as_const(toApprove)) {
         if (ownedActivity(tx.db(), k, !m_db.config().isSqlite()).responsible != operatorCode)
             throw RpcError(RpcCode::NotAllowed,
@@ -928,6 +741,8 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
 
     const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     Transaction tx(m_db);
+    if (keyFits(k))
+        DataVersions::bump(tx.db(), k.filial, k.projeto, DataVersions::Activities);
     const OwnedActivity activity = ownedActivity(tx.db(), k, !m_db.config().isSqlite());
     if (activity.responsible != operatorCode)
         throw RpcError(RpcCode::NotAllowed,

@@ -133,6 +133,7 @@ int main(int argc, char *argv[])
     coreLimits.hashingSlots = limits.loginWorkers;
     coreLimits.health = !limits.noHealth;
     coreLimits.metrics = !limits.noMetrics;
+    coreLimits.answerCacheBytes = qint64(limits.answerCacheMiB) * 1024 * 1024;
     coreLimits.adminListener = limits.adminPort >= 0;
     ServerCore core(db, sessions, {}, {}, {}, coreLimits);
     HttpServer http(core, limits);

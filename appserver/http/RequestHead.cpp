@@ -124,6 +124,8 @@ std::optional<HttpRefusal> RequestHead::parse(std::string_view head, RequestHead
             out.contentEncoding = std::string(value);
         } else if (same(name, "X-Forwarded-For")) {
             out.forwardedFor = out.forwardedFor.empty() ? std::string(value) : out.forwardedFor + "," + std::string(value);
+        } else if (same(name, "If-None-Match")) {
+            out.ifNoneMatch = out.ifNoneMatch.empty() ? std::string(value) : out.ifNoneMatch + "," + std::string(value);
         } else if (same(name, "X-Vor-Inject")) {
             out.inject = std::string(value);
         }

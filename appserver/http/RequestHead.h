@@ -26,6 +26,7 @@ struct RequestHead
     std::string authorization;
     std::string acceptEncoding;
     std::string contentEncoding;
+    std::string ifNoneMatch;      // If-None-Match, all lines joined
     std::string inject;           // X-Vor-Inject (honoured only when the server allows it)
     std::string forwardedFor;     // X-Forwarded-For, all lines joined (believed only from a trusted proxy)
 

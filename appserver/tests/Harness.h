@@ -161,6 +161,28 @@ public:
         return QJsonValue(QJsonValue::Undefined);
     }
 
+    // The change log the screen sends for marks on a list: every field of the
+    // list, before and after, IDCHECK (the first field) set to each mark.
+    static QJsonObject changeLog(const QJsonObject &listPacket, const QList<QPair<QString, QString>> &marks)
+    {
+        const QJsonArray rows = listPacket.value(QStringLiteral("rows")).toArray();
+        QJsonArray changes;
+        for (const auto &[seq, mark] : marks) {
+            for (const QJsonValue &rv : rows) {
+                const QJsonArray row = rv.toArray();
+                if (field(listPacket, row, QStringLiteral("CDSEQCRONPRJ")).toString() != seq)
+                    continue;
+                QJsonArray after = row;
+                after[0] = mark;
+                changes.append(QJsonObject{{QStringLiteral("op"), QStringLiteral("update")},
+                                           {QStringLiteral("before"), row},
+                                           {QStringLiteral("after"), after}});
+            }
+        }
+        return QJsonObject{{QStringLiteral("fields"), listPacket.value(QStringLiteral("fields"))},
+                           {QStringLiteral("changes"), changes}};
+    }
+
     // A statement run as is (DDL cannot be prepared everywhere).
     void execute(const QString &sql)
     {

@@ -31,6 +31,7 @@ const Numeric kNumbers[] = {
     {"--max-requests-per-connection", 1, 1000000, &HttpLimits::maxRequestsPerConnection},
     {"--body-memory-mib", 16, 65536, &HttpLimits::bodyMemoryMiB},
     {"--reply-memory-mib", 16, 65536, &HttpLimits::replyMemoryMiB},
+    {"--answer-cache-mib", 0, 65536, &HttpLimits::answerCacheMiB},
 };
 
 struct Case

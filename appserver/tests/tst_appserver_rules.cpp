@@ -21,23 +21,9 @@ const QByteArray kQuotes = R"({
    {"CDSEQCRONPRJ":"00002","NRBASELINEPR":"001","CDVERCRONPRJ":"001","CDITEMTRAB":"IT2","DESCRICAO":"b",
     "CDOPERRESP":"ZE","NRTAREFA":"1","NRPLATIVTARE":"2","SITUACAO":"C"}]}]})";
 
-// The change log the screen sends: every field of the list, before and after.
 QJsonObject changeLog(const QJsonObject &listPacket, const QList<QPair<QString, QString>> &marks)
 {
-    const QJsonArray fields = listPacket.value("fields").toArray();
-    const QJsonArray rows = listPacket.value("rows").toArray();
-    QJsonArray changes;
-    for (const auto &[seq, mark] : marks) {
-        for (const QJsonValue &rv : rows) {
-            const QJsonArray row = rv.toArray();
-            if (Harness::field(listPacket, row, "CDSEQCRONPRJ").toString() != seq)
-                continue;
-            QJsonArray after = row;
-            after[0] = mark;
-            changes.append(QJsonObject{{"op", "update"}, {"before", row}, {"after", after}});
-        }
-    }
-    return QJsonObject{{"fields", fields}, {"changes", changes}};
+    return Harness::changeLog(listPacket, marks);
 }
 
 QStringList column(const QJsonObject &reply, const QString &name)

@@ -118,6 +118,8 @@ struct TClientDataSet::Impl
     std::shared_ptr<FilterExpr> filter; // parsed m_filterText; null when blank
     std::vector<int> filterColumns;     // filter field no -> column
     quint64 generation = 0;             // bumped whenever the rows are replaced or dropped
+    QJsonValue loadedFrom{QJsonValue::Undefined}; // the packet the rows came from, while they are unchanged
+    bool changedSinceLoad = false;      // a row was posted since the last load
     QHash<QString, int> fieldByName;    // upper-case name -> declared field index
     std::vector<std::pair<int, StateListener>> stateListeners;
     int nextListenerId = 1;
@@ -179,7 +181,16 @@ TField *TClientDataSet::FieldByName(const QString &name) const
 
 void TClientDataSet::SetData(const QJsonValue &packet)
 {
+    // The very packet the rows came from (a read the server answered as not
+    // modified), over rows nobody changed: the rows are already these, so
+    // only the reopening is done again. Equal packets compare in a moment
+    // when they are one shared value.
+    if (m_state == State::Browse && !d->changedSinceLoad && !d->loadedFrom.isUndefined() && d->loadedFrom == packet) {
+        reopen();
+        return;
+    }
     setDataImpl(DataPacket::fromJson(packet));
+    d->loadedFrom = packet;
 }
 
 void TClientDataSet::SetData(const DataPacket &packet)
@@ -264,6 +275,13 @@ void TClientDataSet::setDataImpl(DataPacket &&packet)
         adoptPacketFields(layout);
     d->layout = std::move(layout);
     d->rows = std::move(rows);
+    d->loadedFrom = QJsonValue(QJsonValue::Undefined);
+    d->changedSinceLoad = false;
+    reopen();
+}
+
+void TClientDataSet::reopen()
+{
     d->originals.clear();
     d->editBuffer.clear();
     d->modified = false;
@@ -336,6 +354,7 @@ void TClientDataSet::Close()
     d->layout = d->layout.mid(0, FieldCount());
     d->rows.clear();
     d->rows.shrink_to_fit();
+    d->loadedFrom = QJsonValue(QJsonValue::Undefined);
     d->originals.clear();
     d->visible.clear();
     d->editBuffer.clear();
@@ -541,6 +560,7 @@ void TClientDataSet::Post()
         if (d->originals.find(row) == d->originals.end())
             d->originals.emplace(row, d->rows[size_t(row)]);
         d->rows[size_t(row)] = std::move(d->editBuffer);
+        d->changedSinceLoad = true;
     }
     d->editBuffer.clear();
     d->modified = false;

@@ -139,6 +139,8 @@ private:
     void notifyDataSet();
     void checkActive() const;
     void setDataImpl(DataPacket &&packet);
+    // The end of a load: cursor, state and notifications, over rows in place.
+    void reopen();
     void repositionAfterFilter();
     bool filterActive() const;
 

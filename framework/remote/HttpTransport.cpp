@@ -83,7 +83,8 @@ QString secondsText(int milliseconds)
 }
 
 Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QUrl &url,
-                const QByteArray &jsonBody, const QString &bearerToken, int timeoutMs)
+                const QByteArray &jsonBody, const QString &bearerToken, int timeoutMs,
+                const QByteArray &ifNoneMatch)
 {
     Result result;
     if (g_running) {
@@ -100,6 +101,8 @@ Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QU
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     if (!bearerToken.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + bearerToken.toUtf8());
+    if (!ifNoneMatch.isEmpty())
+        request.setRawHeader("If-None-Match", ifNoneMatch);
     // Plain HTTP/1.1; gzip is asked for and undone by the access manager itself.
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
@@ -157,6 +160,7 @@ Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QU
         result.outcome = Result::Outcome::Answered;
         result.httpStatus = status.toInt();
         result.body = reply->readAll();
+        result.etag = reply->rawHeader("ETag");
     } else {
         switch (reply->error()) {
         case QNetworkReply::SslHandshakeFailedError:

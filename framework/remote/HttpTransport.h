@@ -26,11 +26,15 @@ struct Result
     Outcome outcome = Outcome::NetworkError;
     int httpStatus = 0;
     QByteArray body;
+    QByteArray etag;       // the answer's validator (ETag), when it has one
     QString errorText;     // a sentence for the user when outcome != Answered
 };
 
+// `ifNoneMatch`: the validator of the answer the caller holds; the server
+// answers 304 without a body when it is still current.
 Result exchange(QNetworkAccessManager &manager, const QByteArray &verb, const QUrl &url,
-                const QByteArray &jsonBody, const QString &bearerToken, int timeoutMs);
+                const QByteArray &jsonBody, const QString &bearerToken, int timeoutMs,
+                const QByteArray &ifNoneMatch = {});
 
 // True while an exchange is waiting for its answer.
 bool exchangeRunning();

@@ -76,6 +76,28 @@ QJsonValue TNetConnection::failure(int code, const QString &message) const
                         QJsonObject{{QStringLiteral("code"), code}, {QStringLiteral("message"), message}}}};
 }
 
+// Writes the by-reference arguments back from an answer's envelope.
+QJsonValue TAppServer::withByRef(TNetConnection &c, const QString &method, const QList<RemoteArg> &args,
+                                 int byRefCount, const QJsonValue &envelope)
+{
+    if (byRefCount > 0) {
+        const QJsonValue byref = envelope.toObject().value(QStringLiteral("byref"));
+        if (!byref.isUndefined()) {
+            const QJsonArray values = byref.toArray();
+            if (!byref.isArray() || values.size() != byRefCount)
+                return c.failure(TNetConnection::ErrBadResponse,
+                                 QStringLiteral("O servidor de aplicação enviou uma resposta inválida à chamada de %1.")
+                                     .arg(method));
+            int next = 0;
+            for (const RemoteArg &arg : args) {
+                if (arg.ref)
+                    *arg.ref = byRefText(values.at(next++));
+            }
+        }
+    }
+    return envelope;
+}
+
 QJsonValue TAppServer::call(const QString &method, const QList<RemoteArg> &args)
 {
     return callOnce(method, args, true);
@@ -121,9 +143,13 @@ QJsonValue TAppServer::callOnce(const QString &method, const QList<RemoteArg> &a
 
     const bool throwException = c.m_throwException;
     const QPointer<TNetConnection> alive(&c);
+    const QString keptKey = url.toString() + QLatin1Char('\x1f') + method + QLatin1Char('\x1f')
+                            + QString::fromUtf8(QJsonDocument(params).toJson(QJsonDocument::Compact));
+    const auto kept = c.m_kept.constFind(keptKey);
+    const QByteArray validator = kept == c.m_kept.cend() ? QByteArray() : kept->etag;
     const VorHttp::Result result = VorHttp::exchange(*c.m_manager, "POST", url,
                                                      QJsonDocument(request).toJson(QJsonDocument::Compact),
-                                                     sessionToken(), c.m_timeoutMs);
+                                                     sessionToken(), c.m_timeoutMs, validator);
     // Freed while waiting (its form went away): report without touching it.
     auto freedDuringCall = [throwException]() -> QJsonValue {
         const QString message = QStringLiteral("A conexão com o servidor de aplicação foi fechada durante a chamada.");
@@ -146,6 +172,16 @@ QJsonValue TAppServer::callOnce(const QString &method, const QList<RemoteArg> &a
         return c.failure(TNetConnection::ErrTimeout, result.errorText);
     case VorHttp::Result::Outcome::NetworkError:
         return c.failure(TNetConnection::ErrNetwork, result.errorText);
+    }
+
+    if (result.httpStatus == 304) {
+        // Unchanged since the answer kept: that answer is this call's.
+        const auto again = c.m_kept.find(keptKey);
+        if (validator.isEmpty() || again == c.m_kept.end())
+            return c.failure(TNetConnection::ErrBadResponse,
+                             QStringLiteral("O servidor de aplicação enviou uma resposta inválida à chamada de %1.").arg(method));
+        again->used = ++c.m_keptClock;
+        return withByRef(c, method, args, byRefCount, again->envelope);
     }
 
     QJsonParseError parseError;
@@ -184,23 +220,32 @@ QJsonValue TAppServer::callOnce(const QString &method, const QList<RemoteArg> &a
     QJsonValue envelope = body.value(QStringLiteral("result"));
     if (!envelope.isObject() || !envelope.toObject().contains(QStringLiteral("payload")))
         envelope = QJsonObject{{QStringLiteral("payload"), envelope}};
+    if (!result.etag.isEmpty())
+        c.keep(keptKey, result.etag, envelope, result.body.size());
+    else if (kept != c.m_kept.cend())
+        c.keep(keptKey, {}, {}, 0); // no validator any more: drop the old answer
+    return withByRef(c, method, args, byRefCount, envelope);
+}
 
-    if (byRefCount > 0) {
-        const QJsonValue byref = envelope.toObject().value(QStringLiteral("byref"));
-        if (!byref.isUndefined()) {
-            const QJsonArray values = byref.toArray();
-            if (!byref.isArray() || values.size() != byRefCount)
-                return c.failure(TNetConnection::ErrBadResponse,
-                                 QStringLiteral("O servidor de aplicação enviou uma resposta inválida à chamada de %1.")
-                                     .arg(method));
-            int next = 0;
-            for (const RemoteArg &arg : args) {
-                if (arg.ref)
-                    *arg.ref = byRefText(values.at(next++));
-            }
-        }
+void TNetConnection::keep(const QString &key, const QByteArray &etag, const QJsonValue &envelope, qint64 size)
+{
+    const auto old = m_kept.constFind(key);
+    if (old != m_kept.cend()) {
+        m_keptBytes -= old->size;
+        m_kept.erase(old);
     }
-    return envelope;
+    if (etag.isEmpty() || size > kKeptAnswersBytes / 2)
+        return;
+    while (m_keptBytes + size > kKeptAnswersBytes && !m_kept.isEmpty()) {
+        auto oldest = m_kept.begin();
+        for (auto it = m_kept.begin(); it != m_kept.end(); ++it)
+            if (it->used < oldest->used)
+                oldest = it;
+        m_keptBytes -= oldest->size;
+        m_kept.erase(oldest);
+    }
+    m_kept.insert(key, KeptAnswer{etag, envelope, size, ++m_keptClock});
+    m_keptBytes += size;
 }
 
 bool TNetConnection::CallRunning()

@@ -4,6 +4,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QHash>
 #include <QJsonValue>
 #include <QList>
 #include <QObject>
@@ -52,6 +53,8 @@ public:
 
 private:
     QJsonValue callOnce(const QString &method, const QList<RemoteArg> &args, bool mayRenew);
+    static QJsonValue withByRef(TNetConnection &c, const QString &method, const QList<RemoteArg> &args,
+                                int byRefCount, const QJsonValue &envelope);
     TNetConnection &m_connection;
 };
 
@@ -114,6 +117,11 @@ public:
     // would be refused as busy).
     static bool CallRunning();
 
+    // Bytes of answers kept for reuse at most (a larger one is not kept).
+    static constexpr qint64 kKeptAnswersBytes = 160LL * 1024 * 1024;
+    // Answers kept now (for tests and diagnostics).
+    int keptAnswers() const { return int(m_kept.size()); }
+
 private:
     friend class TAppServer;
     QJsonValue failure(int code, const QString &message) const;
@@ -129,6 +137,21 @@ private:
     int m_openPort = 0;
     QString m_openServerName;
     int m_nextId = 1;
+    // The last answer of each read (by server, method and arguments) with
+    // the validator the server gave it. The validator goes with the next
+    // same call; when the server answers that nothing changed (304), the
+    // answer kept is used as it is, neither sent nor parsed again.
+    struct KeptAnswer
+    {
+        QByteArray etag;
+        QJsonValue envelope;
+        qint64 size = 0;   // bytes of the answer as it came
+        quint64 used = 0;  // m_keptClock when last used
+    };
+    QHash<QString, KeptAnswer> m_kept;
+    qint64 m_keptBytes = 0;
+    quint64 m_keptClock = 0;
+    void keep(const QString &key, const QByteArray &etag, const QJsonValue &envelope, qint64 size);
     QNetworkAccessManager *m_manager = nullptr;
     TAppServer m_appServer;
 };

@@ -426,6 +426,32 @@ private Q_SLOTS:
         QCOMPARE(a.cds.state(), TClientDataSet::State::Browse);
     }
 
+    // The packet the rows came from, handed again (an answer the server
+    // found unchanged), is a load like any other: the cursor on the first
+    // row, and a row changed since has the packet's values again.
+    void theSamePacketAgain()
+    {
+        Activities a;
+        const QJsonValue packet = json(kActivities);
+        a.cds.SetData(packet);
+        a.cds.Last();
+        a.cds.SetData(packet);
+        QCOMPARE(a.cds.currentIndex(), 0);
+        a.cds.Next();
+        a.toggle();
+        a.cds.MergeChangeLog();
+        QCOMPARE(a.check->AsString(), QStringLiteral("S"));
+        a.cds.SetData(packet);
+        QCOMPARE(a.cds.currentIndex(), 0);
+        a.cds.Next();
+        QCOMPARE(a.check->AsString(), QStringLiteral("N"));
+        QCOMPARE(a.cds.ChangeCount(), 0);
+        // Closed in between: the rows are loaded again.
+        a.cds.Close();
+        a.cds.SetData(packet);
+        QCOMPARE(a.cds.RecordCount(), 3);
+    }
+
     // Without declared fields, the data brings its own: a copy of another
     // dataset can be read and filtered by name, and a second packet with other
     // fields replaces them.

@@ -137,6 +137,24 @@ public:
         *why = "the server did not report its address: " + QString::fromUtf8(out + m_process.readAllStandardError());
         return false;
     }
+    // A counter of the server's /metrics; -1 when it cannot be read.
+    double metric(const QByteArray &name)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(host, quint16(port));
+        if (!socket.waitForConnected(5000))
+            return -1;
+        socket.write("GET /metrics HTTP/1.1\r\nHost: test\r\nConnection: close\r\n\r\n");
+        QByteArray text;
+        while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+            text += socket.readAll();
+        text += socket.readAll();
+        for (const QByteArray &line : text.split('\n'))
+            if (line.startsWith(QByteArray(name + ' ')))
+                return line.mid(name.size() + 1).trimmed().toDouble();
+        return -1;
+    }
+
     ~RealServer()
     {
         if (m_process.state() != QProcess::NotRunning) {
@@ -216,6 +234,56 @@ private Q_SLOTS:
         TNetConnection connection;
         pointAt(connection, server.serverPort());
         QCOMPARE(CheckResultServ(connection.AppServer().call("getX", {})).toString(), QString("ção"));
+    }
+
+    void anUnchangedAnswerIsReusedWithoutBeingSentAgain()
+    {
+        int built = 0;
+        FakeHttpServer server([&built](const FakeHttpServer::Request &r) {
+            const QJsonObject req = bodyOf(r);
+            const QByteArray tag = "W/\"v-" + req.value("params").toArray().at(0).toString().toUtf8() + '"';
+            if (r.headers.value("if-none-match") == tag) {
+                FakeHttpServer::Response same{304, {}};
+                same.extraHeaders = "ETag: " + tag + "\r\n";
+                return same;
+            }
+            ++built;
+            FakeHttpServer::Response full{200, rpcResult(req, QJsonObject{{"payload", QJsonObject{{"n", built}}},
+                                                                          {"byref", QJsonArray{"back"}}})};
+            full.extraHeaders = "ETag: " + tag + "\r\n";
+            return full;
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        QString ref = "sent";
+        const QJsonValue first = connection.AppServer().call("getAlgo", {QString("A"), &ref});
+        QCOMPARE(ref, QString("back"));
+        ref = "sent";
+        const QJsonValue second = connection.AppServer().call("getAlgo", {QString("A"), &ref});
+        QCOMPARE(server.requests.size(), 2);
+        QVERIFY(!server.requests.at(0).headers.contains("if-none-match"));
+        QCOMPARE(server.requests.at(1).headers.value("if-none-match"), QByteArray("W/\"v-A\""));
+        // The kept answer is this call's, by-reference values included.
+        QCOMPARE(second, first);
+        QCOMPARE(ref, QString("back"));
+        QCOMPARE(built, 1);
+
+        // Other arguments are another answer: no validator goes with them.
+        ref = "sent";
+        const QJsonValue other = connection.AppServer().call("getAlgo", {QString("B"), &ref});
+        QVERIFY(!server.requests.at(2).headers.contains("if-none-match"));
+        QCOMPARE(CheckResultServ(other).toObject().value("n").toInt(), 2);
+        QCOMPARE(connection.keptAnswers(), 2);
+    }
+
+    void aNotModifiedWithoutAKeptAnswerIsABadResponse()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &) { return FakeHttpServer::Response{304, {}}; });
+        TNetConnection connection;
+        connection.SetThrowException(false);
+        pointAt(connection, server.serverPort());
+        QCOMPARE(errorCode(connection.AppServer().call("getAlgo", {QString("A")})),
+                 int(TNetConnection::ErrBadResponse));
     }
 
     void serverErrorBecomesFailureEnvelope()
@@ -574,6 +642,18 @@ private Q_SLOTS:
         QVERIFY(CheckResultServ(filtered).isObject());
         QCOMPARE(tItTrab, QString("T"));
         QCOMPARE(situacao, QString("_A_C"));
+
+        // Asked again with nothing changed, the answer is the one kept:
+        // the server answers 304 and sends no rows again.
+        const int kept = connection.keptAnswers();
+        QVERIFY(kept >= 1);
+        const QJsonValue same = connection.AppServer().call(
+            "getFiltroConcAtiv", {QString("9999"), QString("0000000000"), &itTrab, &tItTrab, &oper, &tOper,
+                                  &situacao, &status});
+        QCOMPARE(same, filtered);
+        QCOMPARE(connection.keptAnswers(), kept);
+        QCOMPARE(situacao, QString("_A_C"));
+        QVERIFY(server.metric("vor_not_modified_total") >= 1);
 
         // A refusal of the server keeps its code and sentence.
         const QJsonValue refused = connection.AppServer().call(
