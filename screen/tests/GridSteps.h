@@ -124,6 +124,15 @@ inline QStringList marks(TfrmConcAtivProj *s)
     return out;
 }
 
+// What the grid shows in a column, row by row.
+inline QStringList shown(TfrmConcAtivProj *s, const QString &field)
+{
+    QStringList out;
+    for (int row = 0; row < s->dbgPadrao->model()->rowCount(); ++row)
+        out << cell(s, row, field).data(Qt::DisplayRole).toString();
+    return out;
+}
+
 inline QStringList texts(const QJsonArray &params)
 {
     QStringList out;

@@ -99,7 +99,8 @@ void ServerFixture::drain()
         const QJsonObject entry = QJsonDocument::fromJson(line).object();
         if (entry.contains(QStringLiteral("method")))
             m_calls.append({entry.value(QStringLiteral("method")).toString(),
-                            entry.value(QStringLiteral("params")).toArray()});
+                            entry.value(QStringLiteral("params")).toArray(),
+                            entry.value(QStringLiteral("outcome")).toVariant().toString()});
     }
 }
 

@@ -15,6 +15,7 @@ public:
     {
         QString method;
         QJsonArray params;
+        QString outcome; // "ok", "not-modified" (answered 304), or an error code
     };
 
     ~ServerFixture();

@@ -118,11 +118,26 @@ void tst_screen_approval::verifyReloadsAndClearsMarks()
     clickCell(s, 1, IDCHECK);
     QVERIFY(s->sbtVerificar->Enabled());
     m_host.server().markCalls();
+    const QStringList rows = shown(s, DESCRICAO);
+    QVERIFY(rows.size() == 3 && !rows.first().isEmpty());
     QTest::mouseClick(s->sbtVerificar, Qt::LeftButton);
     QCOMPARE(m_host.server().methodsSinceMark(), kReload);
+    // Nothing changed on the server: every answer came back as "not
+    // modified", and the marked list is still the server's list again.
+    for (const ServerFixture::Call &call : m_host.server().callsSinceMark())
+        QCOMPARE(call.outcome, QStringLiteral("not-modified"));
     QCOMPARE(marks(s), QStringList({"N", "N", "N"}));
+    QCOMPARE(shown(s, DESCRICAO), rows);
     QCOMPARE(s->cdsConcAtivProj->RecNo(), 1);
     QVERIFY(!s->sbtConcluir->Enabled());
+
+    // The same again with no mark: the rows the list holds are kept as they are.
+    m_host.server().markCalls();
+    QTest::mouseClick(s->sbtVerificar, Qt::LeftButton);
+    QCOMPARE(m_host.server().methodsSinceMark(), kReload);
+    QCOMPARE(shown(s, DESCRICAO), rows);
+    QCOMPARE(s->cdsConcAtivProj->RecNo(), 1);
+    QVERIFY(!s->cdsApropriaCSA->IsEmpty());
     expectMessages({});
 }
 
