@@ -1,5 +1,6 @@
 #include "Database.h"
 
+#include "ColumnWidths.h"
 #include "DataVersions.h"
 
 #include <QRegularExpression>
@@ -32,117 +33,127 @@ QString errorText(const QSqlError &e)
     return e.text().isEmpty() ? QStringLiteral("unknown database error") : e.text();
 }
 
-const char *const kSchema[] = {
-    "CREATE TABLE IF NOT EXISTS FILIAL ("
-    " CDFILIAL VARCHAR(4) NOT NULL PRIMARY KEY,"
-    " NMFILIAL VARCHAR(30) NOT NULL)",
+// A text column of the given width.
+QString varchar(int width)
+{
+    return QStringLiteral("VARCHAR(%1)").arg(width);
+}
 
-    "CREATE TABLE IF NOT EXISTS OPERADOR ("
-    " CDOPERADOR VARCHAR(12) NOT NULL PRIMARY KEY,"
-    " NMOPERADOR VARCHAR(40) NOT NULL,"
-    " DSSENHAHASH VARCHAR(200) NOT NULL)",
+// The tables and their indexes; text columns take the widths the contract shares.
+QStringList schema()
+{
+    return {
+        "CREATE TABLE IF NOT EXISTS FILIAL ("
+        " CDFILIAL " + varchar(Width::Filial) + " NOT NULL PRIMARY KEY,"
+        " NMFILIAL " + varchar(Width::NmFilial) + " NOT NULL)",
 
-    "CREATE TABLE IF NOT EXISTS ITEMTRAB ("
-    " CDITEMTRAB VARCHAR(10) NOT NULL PRIMARY KEY,"
-    " CDREDUITTRAB VARCHAR(20) NOT NULL,"
-    " NMITEMTRAB VARCHAR(100) NOT NULL)",
+        "CREATE TABLE IF NOT EXISTS OPERADOR ("
+        " CDOPERADOR " + varchar(Width::Operador) + " NOT NULL PRIMARY KEY,"
+        " NMOPERADOR " + varchar(Width::NmOperador) + " NOT NULL,"
+        " DSSENHAHASH VARCHAR(200) NOT NULL)",
 
-    "CREATE TABLE IF NOT EXISTS PROJETO ("
-    " CDFILIAL VARCHAR(4) NOT NULL REFERENCES FILIAL (CDFILIAL),"
-    " CDPROJETO VARCHAR(10) NOT NULL,"
-    " NMPROJETO VARCHAR(100) NOT NULL,"
-    " CDOPERESPRJ VARCHAR(12) NOT NULL REFERENCES OPERADOR (CDOPERADOR),"
-    " PRIMARY KEY (CDFILIAL, CDPROJETO))",
+        "CREATE TABLE IF NOT EXISTS ITEMTRAB ("
+        " CDITEMTRAB " + varchar(Width::Item) + " NOT NULL PRIMARY KEY,"
+        " CDREDUITTRAB " + varchar(Width::ItemReduzido) + " NOT NULL,"
+        " NMITEMTRAB " + varchar(Width::NmItem) + " NOT NULL)",
 
-    // Date-times of the plan, approval and last work are kept as
-    // "YYYY-MM-DDTHH:MM:SS"; the real start/end as the "dd/MM/yyyy HH:mm:ss"
-    // texts the screen shows.
-    "CREATE TABLE IF NOT EXISTS ATIVIDADE ("
-    " CDFILIAL VARCHAR(4) NOT NULL,"
-    " CDPROJETO VARCHAR(10) NOT NULL,"
-    " NRBASELINEPR VARCHAR(3) NOT NULL,"
-    " CDVERCRONPRJ VARCHAR(3) NOT NULL,"
-    " CDSEQCRONPRJ VARCHAR(5) NOT NULL,"
-    " CDITEMTRAB VARCHAR(10) REFERENCES ITEMTRAB (CDITEMTRAB),"
-    " DESCRICAO VARCHAR(100) NOT NULL,"
-    " CDOPERRESP VARCHAR(12) NOT NULL REFERENCES OPERADOR (CDOPERADOR),"
-    " NRTAREFA VARCHAR(10) NOT NULL,"
-    " NRPLATIVTARE VARCHAR(5) NOT NULL,"
-    " QTTEMPLAITAR DOUBLE PRECISION,"
-    " DTINIITCRPRJ VARCHAR(19),"
-    " DTFINITCRPRJ VARCHAR(19),"
-    " DTINPATIVTAR VARCHAR(19),"
-    " DTFIPATIVTAR VARCHAR(19),"
-    " CDFILAPRIO VARCHAR(3),"
-    " VRPERCCONCL DOUBLE PRECISION,"
-    " DTHRAPROVATIVTA VARCHAR(19),"
-    " CDOPERAPROV VARCHAR(12),"
-    " DTINIULTATIV VARCHAR(19),"
-    " SITUACAO VARCHAR(1) NOT NULL,"
-    " PRIMARY KEY (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ),"
-    " UNIQUE (CDFILIAL, CDPROJETO, NRTAREFA, NRPLATIVTARE),"
-    " FOREIGN KEY (CDFILIAL, CDPROJETO) REFERENCES PROJETO (CDFILIAL, CDPROJETO))",
+        "CREATE TABLE IF NOT EXISTS PROJETO ("
+        " CDFILIAL " + varchar(Width::Filial) + " NOT NULL REFERENCES FILIAL (CDFILIAL),"
+        " CDPROJETO " + varchar(Width::Projeto) + " NOT NULL,"
+        " NMPROJETO " + varchar(Width::NmProjeto) + " NOT NULL,"
+        " CDOPERESPRJ " + varchar(Width::Operador) + " NOT NULL REFERENCES OPERADOR (CDOPERADOR),"
+        " PRIMARY KEY (CDFILIAL, CDPROJETO))",
 
-    "CREATE TABLE IF NOT EXISTS APROPRIACAO ("
-    " CDFILIAL VARCHAR(4) NOT NULL,"
-    " CDPROJETO VARCHAR(10) NOT NULL,"
-    " NRBASELINEPR VARCHAR(3) NOT NULL,"
-    " CDVERCRONPRJ VARCHAR(3) NOT NULL,"
-    " CDSEQCRONPRJ VARCHAR(5) NOT NULL,"
-    " NRSEQAPROCSA INTEGER NOT NULL,"
-    " DTHRINIAPROCSA VARCHAR(19),"
-    " DTHRFIMAPROCSA VARCHAR(19),"
-    " VRPERCCONCL DOUBLE PRECISION,"
-    " INCLUSAO VARCHAR(64),"
-    " DSOBSAPROATVCSA VARCHAR(4000),"
-    " PRIMARY KEY (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, NRSEQAPROCSA),"
-    " FOREIGN KEY (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ)"
-    "  REFERENCES ATIVIDADE (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ))",
+        // Date-times of the plan, approval and last work are kept as
+        // "YYYY-MM-DDTHH:MM:SS"; the real start/end as the "dd/MM/yyyy HH:mm:ss"
+        // texts the screen shows.
+        "CREATE TABLE IF NOT EXISTS ATIVIDADE ("
+        " CDFILIAL " + varchar(Width::Filial) + " NOT NULL,"
+        " CDPROJETO " + varchar(Width::Projeto) + " NOT NULL,"
+        " NRBASELINEPR " + varchar(Width::Baseline) + " NOT NULL,"
+        " CDVERCRONPRJ " + varchar(Width::Versao) + " NOT NULL,"
+        " CDSEQCRONPRJ " + varchar(Width::Seq) + " NOT NULL,"
+        " CDITEMTRAB " + varchar(Width::Item) + " REFERENCES ITEMTRAB (CDITEMTRAB),"
+        " DESCRICAO " + varchar(Width::Descricao) + " NOT NULL,"
+        " CDOPERRESP " + varchar(Width::Operador) + " NOT NULL REFERENCES OPERADOR (CDOPERADOR),"
+        " NRTAREFA " + varchar(Width::Tarefa) + " NOT NULL,"
+        " NRPLATIVTARE " + varchar(Width::PlAtiv) + " NOT NULL,"
+        " QTTEMPLAITAR DOUBLE PRECISION,"
+        " DTINIITCRPRJ " + varchar(Width::DateTime) + ","
+        " DTFINITCRPRJ " + varchar(Width::DateTime) + ","
+        " DTINPATIVTAR " + varchar(Width::DateTime) + ","
+        " DTFIPATIVTAR " + varchar(Width::DateTime) + ","
+        " CDFILAPRIO " + varchar(Width::FilaPrio) + ","
+        " VRPERCCONCL DOUBLE PRECISION,"
+        " DTHRAPROVATIVTA " + varchar(Width::DateTime) + ","
+        " CDOPERAPROV " + varchar(Width::Operador) + ","
+        " DTINIULTATIV " + varchar(Width::DateTime) + ","
+        " SITUACAO " + varchar(Width::Situacao) + " NOT NULL,"
+        " PRIMARY KEY (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ),"
+        " UNIQUE (CDFILIAL, CDPROJETO, NRTAREFA, NRPLATIVTARE),"
+        " FOREIGN KEY (CDFILIAL, CDPROJETO) REFERENCES PROJETO (CDFILIAL, CDPROJETO))",
 
-    // The project's bookings in activity order (getCSAAux) without a sort.
-    "CREATE INDEX IF NOT EXISTS APROPRIACAO_ORDEM ON APROPRIACAO"
-    " (CDFILIAL, CDPROJETO, CDSEQCRONPRJ, NRBASELINEPR, CDVERCRONPRJ, NRSEQAPROCSA)",
-    // Booked time (per activity and per project) read from this index alone,
-    // never from the wide booking rows.
-    "CREATE INDEX IF NOT EXISTS APROPRIACAO_HORAS ON APROPRIACAO"
-    " (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, DTHRINIAPROCSA, DTHRFIMAPROCSA)",
+        "CREATE TABLE IF NOT EXISTS APROPRIACAO ("
+        " CDFILIAL " + varchar(Width::Filial) + " NOT NULL,"
+        " CDPROJETO " + varchar(Width::Projeto) + " NOT NULL,"
+        " NRBASELINEPR " + varchar(Width::Baseline) + " NOT NULL,"
+        " CDVERCRONPRJ " + varchar(Width::Versao) + " NOT NULL,"
+        " CDSEQCRONPRJ " + varchar(Width::Seq) + " NOT NULL,"
+        " NRSEQAPROCSA INTEGER NOT NULL,"
+        " DTHRINIAPROCSA " + varchar(Width::DateTime) + ","
+        " DTHRFIMAPROCSA " + varchar(Width::DateTime) + ","
+        " VRPERCCONCL DOUBLE PRECISION,"
+        " INCLUSAO " + varchar(Width::Inclusao) + ","
+        " DSOBSAPROATVCSA " + varchar(Width::Observacao) + ","
+        " PRIMARY KEY (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, NRSEQAPROCSA),"
+        " FOREIGN KEY (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ)"
+        "  REFERENCES ATIVIDADE (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ))",
 
-    // Failed logins, shared by every server process (LoginGate): TPESCOPO 'O'
-    // counts a known operator's failures, 'P' the operator's from one address
-    // (key CODE@ADDRESS), 'D' unknown codes from one address; DTINICIO is the
-    // first failure of the run and DTLIBERA when the next attempt may come,
-    // both in milliseconds since 1970. A row lapses a window (15 minutes) after DTLIBERA.
-    "CREATE TABLE IF NOT EXISTS FALHAENTRADA ("
-    " TPESCOPO VARCHAR(1) NOT NULL,"
-    " DSCHAVE VARCHAR(120) NOT NULL,"
-    " QTFALHAS INTEGER NOT NULL,"
-    " DTINICIO BIGINT NOT NULL,"
-    " DTLIBERA BIGINT NOT NULL,"
-    " PRIMARY KEY (TPESCOPO, DSCHAVE))",
+        // The project's bookings in activity order (getCSAAux) without a sort.
+        "CREATE INDEX IF NOT EXISTS APROPRIACAO_ORDEM ON APROPRIACAO"
+        " (CDFILIAL, CDPROJETO, CDSEQCRONPRJ, NRBASELINEPR, CDVERCRONPRJ, NRSEQAPROCSA)",
+        // Booked time (per activity and per project) read from this index alone,
+        // never from the wide booking rows.
+        "CREATE INDEX IF NOT EXISTS APROPRIACAO_HORAS ON APROPRIACAO"
+        " (CDFILIAL, CDPROJETO, NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, DTHRINIAPROCSA, DTHRFIMAPROCSA)",
 
-    // One row per approval or percentage change.
-    "CREATE TABLE IF NOT EXISTS AUDITORIA ("
-    " IDAUDITORIA VARCHAR(36) NOT NULL PRIMARY KEY,"
-    " DSEVENTO VARCHAR(20) NOT NULL,"
-    " DTHREVENTO VARCHAR(19) NOT NULL,"
-    " CDOPERADOR VARCHAR(12) NOT NULL,"
-    " CDFILIAL VARCHAR(4) NOT NULL,"
-    " CDPROJETO VARCHAR(10) NOT NULL,"
-    " NRBASELINEPR VARCHAR(3) NOT NULL,"
-    " CDVERCRONPRJ VARCHAR(3) NOT NULL,"
-    " CDSEQCRONPRJ VARCHAR(5) NOT NULL,"
-    " VRANTERIOR DOUBLE PRECISION,"
-    " VRNOVO DOUBLE PRECISION)",
+        // Failed logins, shared by every server process (LoginGate): TPESCOPO 'O'
+        // counts a known operator's failures, 'P' the operator's from one address
+        // (key CODE@ADDRESS), 'D' unknown codes from one address; DTINICIO is the
+        // first failure of the run and DTLIBERA when the next attempt may come,
+        // both in milliseconds since 1970. A row lapses a window (15 minutes) after DTLIBERA.
+        "CREATE TABLE IF NOT EXISTS FALHAENTRADA ("
+        " TPESCOPO VARCHAR(1) NOT NULL,"
+        " DSCHAVE VARCHAR(120) NOT NULL,"
+        " QTFALHAS INTEGER NOT NULL,"
+        " DTINICIO BIGINT NOT NULL,"
+        " DTLIBERA BIGINT NOT NULL,"
+        " PRIMARY KEY (TPESCOPO, DSCHAVE))",
 
-    // Logged-in sessions (SessionStore), shared by every server process on
-    // this database. The key is the SHA-256 of the token, in hex: the token
-    // itself is never stored. Times in milliseconds since 1970.
-    "CREATE TABLE IF NOT EXISTS SESSAO ("
-    " DSTOKENHASH VARCHAR(64) NOT NULL PRIMARY KEY,"
-    " CDOPERADOR VARCHAR(12) NOT NULL,"
-    " DTABERTURAMS BIGINT NOT NULL,"
-    " DTULTUSOMS BIGINT NOT NULL)",
-};
+        // One row per approval or percentage change.
+        "CREATE TABLE IF NOT EXISTS AUDITORIA ("
+        " IDAUDITORIA " + varchar(Width::AuditId) + " NOT NULL PRIMARY KEY,"
+        " DSEVENTO " + varchar(Width::AuditEvent) + " NOT NULL,"
+        " DTHREVENTO " + varchar(Width::DateTime) + " NOT NULL,"
+        " CDOPERADOR " + varchar(Width::Operador) + " NOT NULL,"
+        " CDFILIAL " + varchar(Width::Filial) + " NOT NULL,"
+        " CDPROJETO " + varchar(Width::Projeto) + " NOT NULL,"
+        " NRBASELINEPR " + varchar(Width::Baseline) + " NOT NULL,"
+        " CDVERCRONPRJ " + varchar(Width::Versao) + " NOT NULL,"
+        " CDSEQCRONPRJ " + varchar(Width::Seq) + " NOT NULL,"
+        " VRANTERIOR DOUBLE PRECISION,"
+        " VRNOVO DOUBLE PRECISION)",
+
+        // Logged-in sessions (SessionStore), shared by every server process on
+        // this database. The key is the SHA-256 of the token, in hex: the token
+        // itself is never stored. Times in milliseconds since 1970.
+        "CREATE TABLE IF NOT EXISTS SESSAO ("
+        " DSTOKENHASH VARCHAR(64) NOT NULL PRIMARY KEY,"
+        " CDOPERADOR " + varchar(Width::Operador) + " NOT NULL,"
+        " DTABERTURAMS BIGINT NOT NULL,"
+        " DTULTUSOMS BIGINT NOT NULL)",
+    };
+}
 
 } // namespace
 
@@ -241,9 +252,9 @@ QSqlDatabase Database::connection()
 void Database::createSchema()
 {
     QSqlDatabase db = connection();
-    for (const char *ddl : kSchema) {
+    for (const QString &ddl : schema()) {
         QSqlQuery q(db);
-        if (!q.exec(QString::fromLatin1(ddl)))
+        if (!q.exec(ddl))
             throw DbError(errorText(q.lastError()));
     }
     DataVersions::createSchema(db);

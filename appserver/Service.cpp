@@ -4,6 +4,7 @@
 #include "DataVersions.h"
 #include "Database.h"
 #include "DateTimeText.h"
+#include "Keys.h"
 #include "PacketWriter.h"
 #include "RpcError.h"
 
@@ -21,16 +22,6 @@ namespace {
 
 const QString kActivities = QStringLiteral("cdsConcAtivProj");
 constexpr int kMaxListValues = 1000;
-
-// Column widths of the keys, as stored; an argument wider than its column
-// matches nothing (and must not reach a CAST that would truncate it).
-constexpr int kFilial = 4, kProjeto = 10, kBaseline = 3, kVersao = 3, kSeq = 5, kTarefa = 10,
-              kPlAtiv = 5, kOperador = 12, kItem = 10;
-
-bool fits(const QString &value, int width)
-{
-    return value.size() <= width;
-}
 
 // A column of a large read into a packet: its text or number, or null.
 void textTo(RawPacketWriter &packet, FastRead &r, int c)
@@ -71,54 +62,14 @@ QString placeholders(const QString &prefix, qsizetype count, int width)
 {
     QStringList list;
     for (qsizetype i = 0; i < count; ++i)
-        list << QStringLiteral("CAST(:%1%2 AS VARCHAR(%3))").arg(prefix).arg(i).arg(width);
+        list << castText(QStringLiteral(":%1%2").arg(prefix).arg(i), width);
     return list.join(QStringLiteral(", "));
-}
-
-struct ActivityKey
-{
-    QString filial, projeto, baseline, versao, seq;
-    bool operator==(const ActivityKey &) const = default;
-    QString text() const
-    {
-        return QStringLiteral("%1/%2/%3/%4/%5").arg(filial, projeto, baseline, versao, seq);
-    }
-};
-
-size_t qHash(const ActivityKey &k, size_t seed = 0)
-{
-    return qHashMulti(seed, k.filial, k.projeto, k.baseline, k.versao, k.seq);
-}
-
-// The five keys of an activity; `alias` is "A." or empty.
-QString keyWhere(const QString &alias)
-{
-    return QStringLiteral("%1CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND %1CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
-                          " AND %1NRBASELINEPR = CAST(:NRBASELINEPR AS VARCHAR(3))"
-                          " AND %1CDVERCRONPRJ = CAST(:CDVERCRONPRJ AS VARCHAR(3))"
-                          " AND %1CDSEQCRONPRJ = CAST(:CDSEQCRONPRJ AS VARCHAR(5))")
-        .arg(alias);
-}
-
-void bindKey(Sql &q, const ActivityKey &k)
-{
-    q.bind(QStringLiteral(":CDFILIAL"), k.filial)
-        .bind(QStringLiteral(":CDPROJETO"), k.projeto)
-        .bind(QStringLiteral(":NRBASELINEPR"), k.baseline)
-        .bind(QStringLiteral(":CDVERCRONPRJ"), k.versao)
-        .bind(QStringLiteral(":CDSEQCRONPRJ"), k.seq);
-}
-
-bool keyFits(const ActivityKey &k)
-{
-    return fits(k.filial, kFilial) && fits(k.projeto, kProjeto) && fits(k.baseline, kBaseline)
-           && fits(k.versao, kVersao) && fits(k.seq, kSeq);
 }
 
 QString notFoundText(const ActivityKey &k)
 {
     return QStringLiteral("Atividade não encontrada (filial %1, projeto %2, sequência %3).")
-        .arg(k.filial, k.projeto, k.seq);
+        .arg(k.project.filial, k.project.projeto, k.seq);
 }
 
 void audit(QSqlDatabase &db, const QString &event, const QString &when, const QString &operatorCode,
@@ -127,17 +78,24 @@ void audit(QSqlDatabase &db, const QString &event, const QString &when, const QS
     Sql q(db, QStringLiteral(
                   "INSERT INTO AUDITORIA (IDAUDITORIA, DSEVENTO, DTHREVENTO, CDOPERADOR, CDFILIAL, CDPROJETO,"
                   " NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, VRANTERIOR, VRNOVO) VALUES ("
-                  "CAST(:ID AS VARCHAR(36)), CAST(:EV AS VARCHAR(20)), CAST(:DT AS VARCHAR(19)),"
-                  " CAST(:OP AS VARCHAR(12)), CAST(:CDFILIAL AS VARCHAR(4)), CAST(:CDPROJETO AS VARCHAR(10)),"
-                  " CAST(:NRBASELINEPR AS VARCHAR(3)), CAST(:CDVERCRONPRJ AS VARCHAR(3)),"
-                  " CAST(:CDSEQCRONPRJ AS VARCHAR(5)), CAST(:ANT AS DOUBLE PRECISION), CAST(:NOVO AS DOUBLE PRECISION))"));
+                  "%1, %2, %3, %4, %5, %6, %7, %8, %9,"
+                  " CAST(:ANT AS DOUBLE PRECISION), CAST(:NOVO AS DOUBLE PRECISION))")
+                  .arg(castText(QStringLiteral(":ID"), Width::AuditId),
+                       castText(QStringLiteral(":EV"), Width::AuditEvent),
+                       castText(QStringLiteral(":DT"), Width::DateTime),
+                       castText(QStringLiteral(":OP"), Width::Operador),
+                       castText(QStringLiteral(":CDFILIAL"), Width::Filial),
+                       castText(QStringLiteral(":CDPROJETO"), Width::Projeto),
+                       castText(QStringLiteral(":NRBASELINEPR"), Width::Baseline),
+                       castText(QStringLiteral(":CDVERCRONPRJ"), Width::Versao),
+                       castText(QStringLiteral(":CDSEQCRONPRJ"), Width::Seq)));
     q.bind(QStringLiteral(":ID"), QUuid::createUuid().toString(QUuid::WithoutBraces))
         .bind(QStringLiteral(":EV"), event)
         .bind(QStringLiteral(":DT"), when)
         .bind(QStringLiteral(":OP"), operatorCode)
         .bind(QStringLiteral(":ANT"), before)
         .bind(QStringLiteral(":NOVO"), after);
-    bindKey(q, k);
+    k.bind(q);
     q.exec();
 }
 
@@ -154,12 +112,12 @@ struct OwnedActivity
 // already excludes other writers).
 OwnedActivity ownedActivity(QSqlDatabase &db, const ActivityKey &k, bool lockRow)
 {
-    if (!keyFits(k))
+    if (!k.fits())
         throw RpcError(RpcCode::NotFound, notFoundText(k));
     Sql q(db, QStringLiteral("SELECT P.CDOPERESPRJ, A.VRPERCCONCL FROM ATIVIDADE A JOIN PROJETO P"
                              " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
-                  + keyWhere(QStringLiteral("A.")) + (lockRow ? QStringLiteral(" FOR UPDATE OF A") : QString()));
-    bindKey(q, k);
+                  + ActivityKey::where(QStringLiteral("A.")) + (lockRow ? QStringLiteral(" FOR UPDATE OF A") : QString()));
+    k.bind(q);
     q.exec();
     if (!q.next())
         throw RpcError(RpcCode::NotFound, notFoundText(k));
@@ -296,7 +254,7 @@ bool Service::parseQuotedList(const QString &text, QStringList *values)
 QByteArray Service::activities(const QJsonArray &p, bool filtered)
 {
     RawPacketWriter packet(kActivities);
-    const QString filial = arg(p, 0), projeto = arg(p, 1);
+    const ProjectKey project{arg(p, 0), arg(p, 1)};
 
     QString extra;
     QStringList items, operatorsList, situations;
@@ -344,25 +302,25 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
             return out;
         };
         if (!allItems) {
-            items = keepFitting(itemValues, kItem);
+            items = keepFitting(itemValues, Width::Item);
             if (items.isEmpty())
                 return packet.finish();
-            extra += QStringLiteral(" AND A.CDITEMTRAB IN (%1)").arg(placeholders(QStringLiteral("IT"), items.size(), kItem));
+            extra += QStringLiteral(" AND A.CDITEMTRAB IN (%1)").arg(placeholders(QStringLiteral("IT"), items.size(), Width::Item));
         }
         if (!allOperators) {
-            operatorsList = keepFitting(operatorValues, kOperador);
+            operatorsList = keepFitting(operatorValues, Width::Operador);
             if (operatorsList.isEmpty())
                 return packet.finish();
             extra += QStringLiteral(" AND A.CDOPERRESP IN (%1)")
-                         .arg(placeholders(QStringLiteral("OP"), operatorsList.size(), kOperador));
+                         .arg(placeholders(QStringLiteral("OP"), operatorsList.size(), Width::Operador));
         }
-        extra += QStringLiteral(" AND A.SITUACAO IN (%1)").arg(placeholders(QStringLiteral("SI"), situations.size(), 1));
+        extra += QStringLiteral(" AND A.SITUACAO IN (%1)").arg(placeholders(QStringLiteral("SI"), situations.size(), Width::Situacao));
         if (approval > 0)
             extra += QStringLiteral(" AND A.DTHRAPROVATIVTA IS NOT NULL");
         else if (approval < 0)
             extra += QStringLiteral(" AND A.DTHRAPROVATIVTA IS NULL");
     }
-    if (!fits(filial, kFilial) || !fits(projeto, kProjeto))
+    if (!project.fits())
         return packet.finish();
 
     QSqlDatabase db = m_db.connection();
@@ -372,9 +330,9 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
     {
         FastRead q(db,
                    QStringLiteral("SELECT P.NRBASELINEPR, P.CDVERCRONPRJ, P.CDSEQCRONPRJ, P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA"
-                                  " FROM APROPRIACAO P WHERE P.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4))"
-                                  " AND P.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"),
-                   {{QStringLiteral(":CDFILIAL"), filial}, {QStringLiteral(":CDPROJETO"), projeto}});
+                                  " FROM APROPRIACAO P WHERE ")
+                       + ProjectKey::where(QStringLiteral("P.")),
+                   project.binds());
         QByteArray key;
         while (q.next()) {
             key.clear();
@@ -383,7 +341,7 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
         }
     }
 
-    QList<QPair<QString, QString>> binds{{QStringLiteral(":CDFILIAL"), filial}, {QStringLiteral(":CDPROJETO"), projeto}};
+    FastRead::Binds binds = project.binds();
     for (qsizetype i = 0; i < items.size(); ++i)
         binds.append({QStringLiteral(":IT%1").arg(i), items[i]});
     for (qsizetype i = 0; i < operatorsList.size(); ++i)
@@ -396,9 +354,8 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
                    " A.CDOPERRESP, O.NMOPERADOR, A.NRTAREFA, A.NRPLATIVTARE, A.QTTEMPLAITAR, A.DTINIITCRPRJ,"
                    " A.DTFINITCRPRJ, A.DTINPATIVTAR, A.DTFIPATIVTAR, A.CDFILAPRIO, A.VRPERCCONCL, A.DTHRAPROVATIVTA,"
                    " A.DTINIULTATIV, A.SITUACAO"
-                   " FROM ATIVIDADE A JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP"
-                   " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
-                   + extra + QStringLiteral(" ORDER BY A.CDSEQCRONPRJ, A.NRBASELINEPR, A.CDVERCRONPRJ"),
+                   " FROM ATIVIDADE A JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP WHERE ")
+                   + ProjectKey::where(QStringLiteral("A.")) + extra + QStringLiteral(" ORDER BY A.CDSEQCRONPRJ, A.NRBASELINEPR, A.CDVERCRONPRJ"),
                binds);
     QByteArray key;
     while (q.next()) {
@@ -427,22 +384,21 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
 QByteArray Service::bookings(const QJsonArray &p)
 {
     RawPacketWriter packet(QStringLiteral("cdsApropriaCSA"));
-    const QString filial = arg(p, 0), projeto = arg(p, 1), tarefa = arg(p, 2), plativ = arg(p, 3);
-    if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || !fits(tarefa, kTarefa) || !fits(plativ, kPlAtiv))
+    const ProjectKey project{arg(p, 0), arg(p, 1)};
+    const QString tarefa = arg(p, 2), plativ = arg(p, 3);
+    if (!project.fits() || !fits(tarefa, Width::Tarefa) || !fits(plativ, Width::PlAtiv))
         return packet.finish();
     Sql q(m_db.connection(),
           QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA, P.VRPERCCONCL, P.INCLUSAO, P.DSOBSAPROATVCSA"
                          " FROM APROPRIACAO P JOIN ATIVIDADE A ON A.CDFILIAL = P.CDFILIAL AND A.CDPROJETO = P.CDPROJETO"
                          " AND A.NRBASELINEPR = P.NRBASELINEPR AND A.CDVERCRONPRJ = P.CDVERCRONPRJ"
-                         " AND A.CDSEQCRONPRJ = P.CDSEQCRONPRJ"
-                         " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
-                         " AND A.NRTAREFA = CAST(:NRTAREFA AS VARCHAR(10)) AND A.NRPLATIVTARE = CAST(:NRPLATIVTARE AS VARCHAR(5))"
-                         " ORDER BY P.NRSEQAPROCSA"));
-    q.bind(QStringLiteral(":CDFILIAL"), filial)
-        .bind(QStringLiteral(":CDPROJETO"), projeto)
-        .bind(QStringLiteral(":NRTAREFA"), tarefa)
-        .bind(QStringLiteral(":NRPLATIVTARE"), plativ)
-        .exec();
+                         " AND A.CDSEQCRONPRJ = P.CDSEQCRONPRJ WHERE ")
+              + ProjectKey::where(QStringLiteral("A."))
+              + QStringLiteral(" AND A.NRTAREFA = %1 AND A.NRPLATIVTARE = %2 ORDER BY P.NRSEQAPROCSA")
+                    .arg(castText(QStringLiteral(":NRTAREFA"), Width::Tarefa),
+                         castText(QStringLiteral(":NRPLATIVTARE"), Width::PlAtiv)));
+    project.bind(q);
+    q.bind(QStringLiteral(":NRTAREFA"), tarefa).bind(QStringLiteral(":NRPLATIVTARE"), plativ).exec();
     while (q.next()) {
         packet.beginRow();
         packet.text(q.value(0));
@@ -458,11 +414,11 @@ QByteArray Service::bookings(const QJsonArray &p)
 QByteArray Service::projectBookings(const QJsonArray &p)
 {
     RawPacketWriter packet(QStringLiteral("cdsCSAAux"));
-    const QString filial = arg(p, 0), projeto = arg(p, 1);
-    if (!fits(filial, kFilial) || !fits(projeto, kProjeto))
+    const ProjectKey project{arg(p, 0), arg(p, 1)};
+    if (!project.fits())
         return packet.finish();
     QSqlDatabase db = m_db.connection();
-    const QList<QPair<QString, QString>> binds{{QStringLiteral(":CDFILIAL"), filial}, {QStringLiteral(":CDPROJETO"), projeto}};
+    const FastRead::Binds binds = project.binds();
     auto scheduleKey = [](FastRead &r, QByteArray *key) {
         key->clear();
         key->append(r.utf8(0)).append('\x1f').append(r.utf8(1)).append('\x1f').append(r.utf8(2));
@@ -475,8 +431,8 @@ QByteArray Service::projectBookings(const QJsonArray &p)
     {
         FastRead a(db,
                    QStringLiteral("SELECT A.NRBASELINEPR, A.CDVERCRONPRJ, A.CDSEQCRONPRJ, A.NRPLATIVTARE, A.NRTAREFA"
-                                  " FROM ATIVIDADE A WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4))"
-                                  " AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"),
+                                  " FROM ATIVIDADE A WHERE ")
+                       + ProjectKey::where(QStringLiteral("A.")),
                    binds);
         while (a.next()) {
             scheduleKey(a, &key);
@@ -486,10 +442,10 @@ QByteArray Service::projectBookings(const QJsonArray &p)
     FastRead q(db,
                QStringLiteral("SELECT P.NRBASELINEPR, P.CDVERCRONPRJ, P.CDSEQCRONPRJ, P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA,"
                               " P.VRPERCCONCL, P.INCLUSAO, P.DSOBSAPROATVCSA"
-                              " FROM APROPRIACAO P"
-                              " WHERE P.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND P.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"
-                              // In activity order, read along its index.
-                              " ORDER BY P.CDSEQCRONPRJ, P.NRBASELINEPR, P.CDVERCRONPRJ, P.NRSEQAPROCSA"),
+                              " FROM APROPRIACAO P WHERE ")
+                   + ProjectKey::where(QStringLiteral("P."))
+                   // In activity order, read along its index.
+                   + QStringLiteral(" ORDER BY P.CDSEQCRONPRJ, P.NRBASELINEPR, P.CDVERCRONPRJ, P.NRSEQAPROCSA"),
                binds);
     while (q.next()) {
         scheduleKey(q, &key);
@@ -513,22 +469,23 @@ QJsonValue Service::plan(const QJsonArray &p)
 {
     PacketWriter planning(QStringLiteral("cdsPlanProj"));
     PacketWriter bookedPacket(QStringLiteral("cdsPlanCSA"));
-    const QString filial = arg(p, 0), projeto = arg(p, 1);
-    if (!fits(filial, kFilial) || !fits(projeto, kProjeto))
+    const ProjectKey project{arg(p, 0), arg(p, 1)};
+    if (!project.fits())
         return QJsonArray{planning.json(), bookedPacket.json()};
     QSqlDatabase db = m_db.connection();
     {
-        Sql q(db, QStringLiteral("SELECT 1 FROM PROJETO WHERE CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4))"
-                                 " AND CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"));
-        q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
+        Sql q(db, QStringLiteral("SELECT 1 FROM PROJETO WHERE ") + ProjectKey::where());
+        project.bind(q);
+        q.exec();
         if (!q.next())
             return QJsonArray{planning.json(), bookedPacket.json()};
     }
     double hours = 0, weighted = 0;
     {
-        Sql q(db, QStringLiteral("SELECT A.QTTEMPLAITAR, A.VRPERCCONCL FROM ATIVIDADE A"
-                                 " WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"));
-        q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto).exec();
+        Sql q(db, QStringLiteral("SELECT A.QTTEMPLAITAR, A.VRPERCCONCL FROM ATIVIDADE A WHERE ")
+                      + ProjectKey::where(QStringLiteral("A.")));
+        project.bind(q);
+        q.exec();
         while (q.next()) {
             const double h = q.value(0).toDouble();
             hours += h;
@@ -538,9 +495,9 @@ QJsonValue Service::plan(const QJsonArray &p)
     qint64 bookedSeconds = 0;
     {
         FastRead q(db,
-                   QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA FROM APROPRIACAO P"
-                                  " WHERE P.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND P.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"),
-                   {{QStringLiteral(":CDFILIAL"), filial}, {QStringLiteral(":CDPROJETO"), projeto}});
+                   QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA FROM APROPRIACAO P WHERE ")
+                       + ProjectKey::where(QStringLiteral("P.")),
+                   project.binds());
         while (q.next())
             bookedSeconds += Service::bookingSeconds(q.utf8(0), q.utf8(1));
     }
@@ -553,17 +510,19 @@ QJsonValue Service::plan(const QJsonArray &p)
 QJsonValue Service::projects(const QJsonArray &p)
 {
     PacketWriter packet(QStringLiteral("cdsProjeto"));
-    const QString filial = arg(p, 0), projeto = arg(p, 1);
+    const ProjectKey project{arg(p, 0), arg(p, 1)};
     const bool all = allFlag(arg(p, 2), QStringLiteral("projetos"));
-    if (!fits(filial, kFilial) || (!all && !fits(projeto, kProjeto)))
+    if (all ? !fits(project.filial, Width::Filial) : !project.fits())
         return packet.json();
     Sql q(m_db.connection(),
-          QStringLiteral("SELECT CDPROJETO, NMPROJETO, CDOPERESPRJ FROM PROJETO WHERE CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4))")
-              + (all ? QString() : QStringLiteral(" AND CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))"))
+          QStringLiteral("SELECT CDPROJETO, NMPROJETO, CDOPERESPRJ FROM PROJETO WHERE ")
+              + (all ? QStringLiteral("CDFILIAL = ") + castText(QStringLiteral(":CDFILIAL"), Width::Filial)
+                     : ProjectKey::where())
               + QStringLiteral(" ORDER BY CDPROJETO"));
-    q.bind(QStringLiteral(":CDFILIAL"), filial);
-    if (!all)
-        q.bind(QStringLiteral(":CDPROJETO"), projeto);
+    if (all)
+        q.bind(QStringLiteral(":CDFILIAL"), project.filial);
+    else
+        project.bind(q);
     q.exec();
     while (q.next())
         packet.add(QJsonArray{textOrNull(q.value(0)), textOrNull(q.value(1)), textOrNull(q.value(2))});
@@ -573,19 +532,21 @@ QJsonValue Service::projects(const QJsonArray &p)
 // The filter dialog's pick lists: one row per distinct value used by the
 // project's activities, each unmarked ("N") for the client's list picker.
 QJsonValue Service::pickList(const QJsonArray &p, const QString &dataset, const QString &allWhat,
-                             int codeSize, const QString &select, const QString &codeClause,
+                             const QString &select, const QString &codeColumn, int codeWidth,
                              const QString &orderBy)
 {
     PacketWriter packet(dataset);
-    const QString filial = arg(p, 0), projeto = arg(p, 1), code = arg(p, 2);
+    const ProjectKey project{arg(p, 0), arg(p, 1)};
+    const QString code = arg(p, 2);
     const bool all = allFlag(arg(p, 3), allWhat);
-    if (!fits(filial, kFilial) || !fits(projeto, kProjeto) || (!all && !fits(code, codeSize)))
+    if (!project.fits() || (!all && !fits(code, codeWidth)))
         return packet.json();
     Sql q(m_db.connection(),
-          select
-              + QStringLiteral(" WHERE A.CDFILIAL = CAST(:CDFILIAL AS VARCHAR(4)) AND A.CDPROJETO = CAST(:CDPROJETO AS VARCHAR(10))")
-              + (all ? QString() : codeClause) + orderBy);
-    q.bind(QStringLiteral(":CDFILIAL"), filial).bind(QStringLiteral(":CDPROJETO"), projeto);
+          select + QStringLiteral(" WHERE ") + ProjectKey::where(QStringLiteral("A."))
+              + (all ? QString()
+                     : QStringLiteral(" AND %1 = %2").arg(codeColumn, castText(QStringLiteral(":CODE"), codeWidth)))
+              + orderBy);
+    project.bind(q);
     if (!all)
         q.bind(QStringLiteral(":CODE"), code);
     q.exec();
@@ -601,20 +562,18 @@ QJsonValue Service::pickList(const QJsonArray &p, const QString &dataset, const 
 
 QJsonValue Service::operators(const QJsonArray &p)
 {
-    return pickList(p, QStringLiteral("cdsOperador"), QStringLiteral("operadores"), kOperador,
+    return pickList(p, QStringLiteral("cdsOperador"), QStringLiteral("operadores"),
                     QStringLiteral("SELECT DISTINCT A.CDOPERRESP, O.NMOPERADOR FROM ATIVIDADE A"
                                    " JOIN OPERADOR O ON O.CDOPERADOR = A.CDOPERRESP"),
-                    QStringLiteral(" AND A.CDOPERRESP = CAST(:CODE AS VARCHAR(12))"),
-                    QStringLiteral(" ORDER BY A.CDOPERRESP"));
+                    QStringLiteral("A.CDOPERRESP"), Width::Operador, QStringLiteral(" ORDER BY A.CDOPERRESP"));
 }
 
 QJsonValue Service::workItems(const QJsonArray &p)
 {
-    return pickList(p, QStringLiteral("cdsFiltroItemTrab"), QStringLiteral("descrições"), kItem,
+    return pickList(p, QStringLiteral("cdsFiltroItemTrab"), QStringLiteral("descrições"),
                     QStringLiteral("SELECT DISTINCT I.CDREDUITTRAB, I.CDITEMTRAB, I.NMITEMTRAB FROM ATIVIDADE A"
                                    " JOIN ITEMTRAB I ON I.CDITEMTRAB = A.CDITEMTRAB"),
-                    QStringLiteral(" AND A.CDITEMTRAB = CAST(:CODE AS VARCHAR(10))"),
-                    QStringLiteral(" ORDER BY I.CDREDUITTRAB, I.CDITEMTRAB"));
+                    QStringLiteral("A.CDITEMTRAB"), Width::Item, QStringLiteral(" ORDER BY I.CDREDUITTRAB, I.CDITEMTRAB"));
 }
 
 // ---- writes --------------------------------------------------------------
@@ -669,7 +628,7 @@ void Service::approve(const QJsonValue &packetValue, const QString &operatorCode
                          s = row.at(index[QStringLiteral("CDSEQCRONPRJ")]);
         if (!f.isString() || !p.isString() || !b.isString() || !v.isString() || !s.isString())
             return false;
-        *k = {f.toString(), p.toString(), b.toString(), v.toString(), s.toString()};
+        *k = {{f.toString(), p.toString()}, b.toString(), v.toString(), s.toString()};
         return true;
     };
 
@@ -708,24 +667,25 @@ void Service::approve(const QJsonValue &packetValue, const QString &operatorCode
     // First, before any activity row is locked (see DataVersions::bump).
     // In one order for every writer. A key too wide names no activity and is
     // refused below.
-    std::set<std::pair<QString, QString>> projects;
+    std::set<ProjectKey> projects;
     for (const ActivityKey &k : std::as_const(toApprove))
-        if (fits(k.filial, kFilial) && fits(k.projeto, kProjeto))
-            projects.insert({k.filial, k.projeto});
-    for (const auto &[filial, projeto] : projects)
-        DataVersions::bump(tx.db(), filial, projeto, DataVersions::Activities);
+        if (k.project.fits())
+            projects.insert(k.project);
+    for (const ProjectKey &project : projects)
+        DataVersions::bump(tx.db(), project.filial, project.projeto, DataVersions::Activities);
     for (const ActivityKey &k : std::as_const(toApprove)) {
         if (ownedActivity(tx.db(), k, !m_db.config().isSqlite()).responsible != operatorCode)
             throw RpcError(RpcCode::NotAllowed,
                            QStringLiteral("Somente o responsável pelo projeto %1 pode aprovar suas atividades.")
-                               .arg(k.projeto));
+                               .arg(k.project.projeto));
     }
     for (const ActivityKey &k : std::as_const(toApprove)) {
-        Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET DTHRAPROVATIVTA = CAST(:DT AS VARCHAR(19)),"
-                                      " CDOPERAPROV = CAST(:OP AS VARCHAR(12)) WHERE ")
-                           + keyWhere(QString()));
+        Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET DTHRAPROVATIVTA = %1, CDOPERAPROV = %2 WHERE ")
+                           .arg(castText(QStringLiteral(":DT"), Width::DateTime),
+                                castText(QStringLiteral(":OP"), Width::Operador))
+                           + ActivityKey::where());
         u.bind(QStringLiteral(":DT"), now).bind(QStringLiteral(":OP"), operatorCode);
-        bindKey(u, k);
+        k.bind(u);
         u.exec();
         audit(tx.db(), QStringLiteral("APROVACAO"), now, operatorCode, k, QVariant(), QVariant());
     }
@@ -737,21 +697,21 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
     double value = 0;
     if (!parsePercent(arg(p, 5), &value))
         badParams(QStringLiteral("O percentual de conclusão deve ser um número de 0 a 100."));
-    const ActivityKey k{arg(p, 0), arg(p, 1), arg(p, 2), arg(p, 3), arg(p, 4)};
+    const ActivityKey k{{arg(p, 0), arg(p, 1)}, arg(p, 2), arg(p, 3), arg(p, 4)};
 
     const QString now = m_clock().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
     Transaction tx(m_db);
-    if (keyFits(k))
-        DataVersions::bump(tx.db(), k.filial, k.projeto, DataVersions::Activities);
+    if (k.fits())
+        DataVersions::bump(tx.db(), k.project.filial, k.project.projeto, DataVersions::Activities);
     const OwnedActivity activity = ownedActivity(tx.db(), k, !m_db.config().isSqlite());
     if (activity.responsible != operatorCode)
         throw RpcError(RpcCode::NotAllowed,
                        QStringLiteral("Somente o responsável pelo projeto pode alterar o percentual de conclusão."));
     const QVariant before = activity.percent;
     Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET VRPERCCONCL = CAST(:V AS DOUBLE PRECISION) WHERE ")
-                       + keyWhere(QString()));
+                       + ActivityKey::where());
     u.bind(QStringLiteral(":V"), value);
-    bindKey(u, k);
+    k.bind(u);
     u.exec();
     audit(tx.db(), QStringLiteral("PERCENTUAL"), now, operatorCode, k,
           before.isNull() ? QVariant() : QVariant(before.toDouble()), value);

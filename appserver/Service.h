@@ -46,8 +46,8 @@ private:
     QJsonValue projects(const QJsonArray &p);
     QJsonValue operators(const QJsonArray &p);
     QJsonValue workItems(const QJsonArray &p);
-    QJsonValue pickList(const QJsonArray &p, const QString &dataset, const QString &allWhat, int codeSize,
-                        const QString &select, const QString &codeClause, const QString &orderBy);
+    QJsonValue pickList(const QJsonArray &p, const QString &dataset, const QString &allWhat, const QString &select,
+                        const QString &codeColumn, int codeWidth, const QString &orderBy);
     void approve(const QJsonValue &packet, const QString &operatorCode);
     void updatePercent(const QJsonArray &p, const QString &operatorCode);
 

@@ -1,5 +1,7 @@
 #include "Contract.h"
 
+#include "ColumnWidths.h"
+
 #include <QHash>
 
 namespace {
@@ -22,26 +24,30 @@ struct Datasets
 
     Datasets()
     {
+        // A stored column's field is as wide as the column; the others hold
+        // what the server makes (a mark, hours as "H:MM", a state).
+        using namespace Width;
         add("cdsConcAtivProj", {
-            fixed("IDCHECK", 1), str("CDSEQCRONPRJ", 5), str("DESCRICAO", 100), str("CDFILIAL", 4),
-            str("CDPROJETO", 10), str("NRBASELINEPR", 3), str("CDVERCRONPRJ", 3), str("CDOPERRESP", 12),
-            str("NMOPERADOR", 40), str("NRTAREFA", 10), str("NRPLATIVTARE", 5), flt("QTTEMPLAITAR"),
-            dt("DTINIITCRPRJ"), dt("DTFINITCRPRJ"), str("DTINPATIVTAR", 19), str("DTFIPATIVTAR", 19),
-            str("CDFILAPRIO", 3), flt("VRPERCCONCL"), dt("DTHRAPROVATIVTA"), dt("DTINIULTATIV"),
-            str("APROPRIA", 8), fixed("STAPROVACAO", 1), str("SITUACAO", 1),
+            fixed("IDCHECK", 1), str("CDSEQCRONPRJ", Seq), str("DESCRICAO", Descricao), str("CDFILIAL", Filial),
+            str("CDPROJETO", Projeto), str("NRBASELINEPR", Baseline), str("CDVERCRONPRJ", Versao),
+            str("CDOPERRESP", Operador), str("NMOPERADOR", NmOperador), str("NRTAREFA", Tarefa),
+            str("NRPLATIVTARE", PlAtiv), flt("QTTEMPLAITAR"), dt("DTINIITCRPRJ"), dt("DTFINITCRPRJ"),
+            str("DTINPATIVTAR", DateTime), str("DTFIPATIVTAR", DateTime), str("CDFILAPRIO", FilaPrio),
+            flt("VRPERCCONCL"), dt("DTHRAPROVATIVTA"), dt("DTINIULTATIV"),
+            str("APROPRIA", 8), fixed("STAPROVACAO", 1), str("SITUACAO", Situacao),
         });
         const QList<ContractField> bookings = {
-            str("DTHRINIAPROCSA", 19), str("DTHRFIMAPROCSA", 19), flt("VRPERCCONCL"),
-            str("INCLUSAO", 64), str("DSOBSAPROATVCSA", 4000),
+            str("DTHRINIAPROCSA", DateTime), str("DTHRFIMAPROCSA", DateTime), flt("VRPERCCONCL"),
+            str("INCLUSAO", Inclusao), str("DSOBSAPROATVCSA", Observacao),
         };
         add("cdsApropriaCSA", bookings);
-        add("cdsCSAAux", bookings + QList<ContractField>{str("NRPLATIVTARE", 5), str("NRTAREFA", 10)});
+        add("cdsCSAAux", bookings + QList<ContractField>{str("NRPLATIVTARE", PlAtiv), str("NRTAREFA", Tarefa)});
         add("cdsPlanProj", {flt("VRPERCONCPRJ"), str("NRHORASPLAN", 9), flt("NRDIASITCRPJ")});
         add("cdsPlanCSA", {str("NRHORASAPROPRIA", 8), flt("APROPRIADO")});
-        add("cdsProjeto", {str("CDPROJETO", 10), str("NMPROJETO", 100), str("CDOPERESPRJ", 12)});
-        add("cdsOperador", {fixed("IDMARCADO", 1), str("CDOPERRESP", 12), str("NMOPERADOR", 40)});
-        add("cdsFiltroItemTrab", {fixed("IDMARCADO", 1), str("CDREDUITTRAB", 20), str("CDITEMTRAB", 10),
-                                  str("NMITEMTRAB", 100)});
+        add("cdsProjeto", {str("CDPROJETO", Projeto), str("NMPROJETO", NmProjeto), str("CDOPERESPRJ", Operador)});
+        add("cdsOperador", {fixed("IDMARCADO", 1), str("CDOPERRESP", Operador), str("NMOPERADOR", NmOperador)});
+        add("cdsFiltroItemTrab", {fixed("IDMARCADO", 1), str("CDREDUITTRAB", ItemReduzido), str("CDITEMTRAB", Item),
+                                  str("NMITEMTRAB", NmItem)});
     }
 };
 

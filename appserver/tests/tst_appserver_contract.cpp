@@ -1,6 +1,8 @@
 // The contract itself, and every method's payload against it.
 #include "Harness.h"
 
+#include <QRegularExpression>
+
 class TestContract : public QObject
 {
     Q_OBJECT
@@ -10,6 +12,7 @@ private Q_SLOTS:
     void datasets_data();
     void datasets();
     void methods();
+    void sizesAreTheStoredWidths();
     void payloadsFollowContract_data();
     void payloadsFollowContract();
 };
@@ -73,6 +76,38 @@ void TestContract::methods()
     QCOMPARE(findMethod(u"SetAtualizaConcCSA")->argCount, 6);
     QCOMPARE(findMethod(u"getPlanProj")->payloadDatasets, (QStringList{"cdsPlanProj", "cdsPlanCSA"}));
     QVERIFY(!findMethod(u"getconcativpro"));
+}
+
+// A field that carries a stored column is exactly as wide as the column, in
+// every table that has it: a value the screen accepts is one the database keeps.
+void TestContract::sizesAreTheStoredWidths()
+{
+    Harness h;
+    QHash<QString, QList<int>> widths; // column name -> its declared width in each table
+    Sql q(h.db->connection(),
+          TestBackend::postgres()
+              ? QStringLiteral("SELECT UPPER(column_name), character_maximum_length FROM information_schema.columns"
+                               " WHERE table_schema = current_schema() AND character_maximum_length IS NOT NULL")
+              : QStringLiteral("SELECT c.name, c.type FROM sqlite_master t JOIN pragma_table_info(t.name) c"
+                               " WHERE t.type = 'table' AND c.type LIKE 'VARCHAR(%'"));
+    q.exec();
+    static const QRegularExpression digits(QStringLiteral("(\\d+)"));
+    while (q.next())
+        widths[q.text(0)] << digits.match(q.text(1)).captured(1).toInt();
+    QVERIFY2(widths.value(QStringLiteral("CDFILIAL")).size() >= 4, "the schema was not read");
+
+    int checked = 0;
+    for (const QString &dataset : contractDatasets()) {
+        for (const ContractField &f : contractFields(dataset)) {
+            if (f.size == 0 || !widths.contains(f.name))
+                continue; // a float or date-time, or a value the server makes
+            for (int width : widths.value(f.name))
+                QVERIFY2(width == f.size, qPrintable(QStringLiteral("%1.%2: %3 in the schema, %4 in the contract")
+                                                         .arg(dataset, f.name).arg(width).arg(f.size)));
+            ++checked;
+        }
+    }
+    QVERIFY(checked >= 20);
 }
 
 void TestContract::payloadsFollowContract_data()
