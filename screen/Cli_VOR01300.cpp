@@ -989,10 +989,18 @@ void TfrmConcAtivProj::IndexaApropriacoes()
     const int tarefa = cdsCSAAux->fieldIndex(QStringLiteral("NRTAREFA"));
     const int atividade = cdsCSAAux->fieldIndex(QStringLiteral("NRPLATIVTARE"));
     const int linhas = cdsCSAAux->RecordCount();
-    m_apropriacoes.reserve(linhas);
-    for (int linha = 0; linha < linhas; ++linha)
-        m_apropriacoes.insert(chaveAtividade(cdsCSAAux->valueAt(linha, tarefa).toString(),
-                                             cdsCSAAux->valueAt(linha, atividade).toString()));
+    // The bookings come grouped by activity: one key per group, not one per
+    // booking (a large project has hundreds of thousands of bookings).
+    QString tarefaAnterior, atividadeAnterior;
+    for (int linha = 0; linha < linhas; ++linha) {
+        QString nrTarefa = cdsCSAAux->valueAt(linha, tarefa).toString();
+        QString nrAtividade = cdsCSAAux->valueAt(linha, atividade).toString();
+        if (linha > 0 && nrTarefa == tarefaAnterior && nrAtividade == atividadeAnterior)
+            continue;
+        m_apropriacoes.insert(chaveAtividade(nrTarefa, nrAtividade));
+        tarefaAnterior = std::move(nrTarefa);
+        atividadeAnterior = std::move(nrAtividade);
+    }
 }
 
 bool TfrmConcAtivProj::TemApropriacoes(const QString &tarefa, const QString &atividade) const
