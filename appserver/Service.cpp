@@ -4,7 +4,9 @@
 #include "DataVersions.h"
 #include "Database.h"
 #include "DateTimeText.h"
+#include "Errors.h"
 #include "Keys.h"
+#include "Packet.h"
 #include "PacketWriter.h"
 #include "RpcError.h"
 
@@ -578,87 +580,104 @@ QJsonValue Service::workItems(const QJsonArray &p)
 
 // ---- writes --------------------------------------------------------------
 
-void Service::approve(const QJsonValue &packetValue, const QString &operatorCode)
+namespace {
+
+// An update sent without its former row has always been taken as one whose
+// keys did not change; ChangeLogPacket wants both rows, so it gets the latest twice.
+QJsonValue withFormerRows(const QJsonValue &json)
+{
+    QJsonObject log = json.toObject();
+    QJsonArray changes = log.value(QStringLiteral("changes")).toArray();
+    bool filled = false;
+    for (qsizetype i = 0; i < changes.size(); ++i) {
+        QJsonObject change = changes.at(i).toObject();
+        const QJsonValue before = change.value(QStringLiteral("before"));
+        if (change.value(QStringLiteral("op")).toString() != QLatin1String("update")
+            || !(before.isNull() || before.isUndefined()))
+            continue;
+        change.insert(QStringLiteral("before"), change.value(QStringLiteral("after")));
+        changes[i] = change;
+        filled = true;
+    }
+    if (!filled)
+        return json;
+    log.insert(QStringLiteral("changes"), changes);
+    return log;
+}
+
+// The activities a change log of the list marks for approval: those whose
+// row after the change has IDCHECK "S", each once, in the order first marked.
+// Anything but updates of the list's rows with their keys unchanged is refused.
+QList<ActivityKey> markedForApproval(const QJsonValue &json)
 {
     const QString notLog = QStringLiteral("O pacote enviado não é uma lista de alterações das atividades.");
-    const QJsonObject packet = packetValue.toObject();
-    if (!packet.value(QStringLiteral("fields")).isArray() || !packet.value(QStringLiteral("changes")).isArray())
-        badParams(notLog);
+    auto parse = [&](const QJsonValue &value) {
+        try {
+            return ChangeLogPacket::fromJson(value);
+        } catch (const EDatabaseError &e) {
+            badParams(notLog + QLatin1Char(' ') + e.message());
+        }
+    };
 
-    // The packet's own field order decides where each value sits.
-    const QJsonArray fields = packet.value(QStringLiteral("fields")).toArray();
+    // The fields first, alone: a field missing or of another type is named
+    // as such, not as rows that do not fit the fields. The log's own field
+    // order decides where each value sits.
+    const QList<PacketField> fields =
+        parse(QJsonObject{{QStringLiteral("fields"), json.toObject().value(QStringLiteral("fields"))},
+                          {QStringLiteral("changes"), QJsonArray()}})
+            .fields;
     QHash<QString, int> index;
-    QList<QString> types;
     for (qsizetype i = 0; i < fields.size(); ++i) {
-        const QJsonObject f = fields.at(i).toObject();
-        const QString name = f.value(QStringLiteral("name")).toString();
-        const QString type = f.value(QStringLiteral("type")).toString();
-        if (name.isEmpty() || type.isEmpty() || index.contains(name))
+        if (index.contains(fields.at(i).name))
             badParams(notLog);
-        index.insert(name, int(i));
-        types << type;
+        index.insert(fields.at(i).name, int(i));
     }
     for (const ContractField &cf : contractFields(kActivities)) {
         const auto it = index.constFind(cf.name);
-        if (it == index.cend() || types.at(*it) != cf.type)
+        if (it == index.cend() || fieldTypeName(fields.at(*it).type) != cf.type)
             badParams(QStringLiteral("%1 Campo ausente ou de tipo errado: %2.").arg(notLog, cf.name));
     }
-
-    auto rowOk = [&](const QJsonValue &v) {
-        if (!v.isArray())
-            return false;
-        const QJsonArray row = v.toArray();
-        if (row.size() != fields.size())
-            return false;
-        for (qsizetype i = 0; i < row.size(); ++i) {
-            const QJsonValue x = row.at(i);
-            if (x.isNull())
-                continue;
-            const QString &t = types.at(i);
-            if (t == QLatin1String("float") ? !x.isDouble() : !x.isString())
+    const ChangeLogPacket log = parse(withFormerRows(json));
+    const size_t filial = index.value(QStringLiteral("CDFILIAL")), projeto = index.value(QStringLiteral("CDPROJETO")),
+                 baseline = index.value(QStringLiteral("NRBASELINEPR")),
+                 versao = index.value(QStringLiteral("CDVERCRONPRJ")), seq = index.value(QStringLiteral("CDSEQCRONPRJ")),
+                 mark = index.value(QStringLiteral("IDCHECK"));
+    auto keyOf = [&](const PacketRow &row, ActivityKey *k) {
+        for (size_t i : {filial, projeto, baseline, versao, seq})
+            if (!row[i].isValid())
                 return false;
-            if (t == QLatin1String("datetime") && !QDateTime::fromString(x.toString(), Qt::ISODate).isValid())
-                return false;
-        }
-        return true;
-    };
-    auto keyOf = [&](const QJsonArray &row, ActivityKey *k) {
-        const QJsonValue f = row.at(index[QStringLiteral("CDFILIAL")]), p = row.at(index[QStringLiteral("CDPROJETO")]),
-                         b = row.at(index[QStringLiteral("NRBASELINEPR")]), v = row.at(index[QStringLiteral("CDVERCRONPRJ")]),
-                         s = row.at(index[QStringLiteral("CDSEQCRONPRJ")]);
-        if (!f.isString() || !p.isString() || !b.isString() || !v.isString() || !s.isString())
-            return false;
-        *k = {{f.toString(), p.toString()}, b.toString(), v.toString(), s.toString()};
+        *k = {{row[filial].toString(), row[projeto].toString()},
+              row[baseline].toString(), row[versao].toString(), row[seq].toString()};
         return true;
     };
 
-    QList<ActivityKey> toApprove;
+    QList<ActivityKey> marked;
     QSet<ActivityKey> seen;
-    const QJsonArray changes = packet.value(QStringLiteral("changes")).toArray();
-    for (qsizetype c = 0; c < changes.size(); ++c) {
-        const QJsonObject change = changes.at(c).toObject();
-        const QString where = QStringLiteral("alteração %1").arg(c + 1);
-        if (change.value(QStringLiteral("op")).toString() != QLatin1String("update"))
+    for (size_t c = 0; c < log.changes.size(); ++c) {
+        const ChangeRecord &change = log.changes[c];
+        const QString where = QStringLiteral("alteração %1").arg(qsizetype(c) + 1);
+        if (change.op != ChangeRecord::Op::Update)
             badParams(QStringLiteral("%1 Só alterações de atividades existentes são aceitas (%2).").arg(notLog, where));
-        const QJsonValue before = change.value(QStringLiteral("before"));
-        const QJsonValue after = change.value(QStringLiteral("after"));
-        if (!rowOk(after) || !(before.isNull() || before.isUndefined() || rowOk(before)))
-            badParams(QStringLiteral("%1 Linha inválida (%2).").arg(notLog, where));
-        ActivityKey key;
-        if (!keyOf(after.toArray(), &key))
+        ActivityKey key, beforeKey;
+        if (!keyOf(change.after, &key))
             badParams(QStringLiteral("%1 Chave da atividade ausente (%2).").arg(notLog, where));
-        if (before.isArray()) {
-            ActivityKey beforeKey;
-            if (!keyOf(before.toArray(), &beforeKey) || !(beforeKey == key))
-                badParams(QStringLiteral("%1 A chave da atividade não pode mudar (%2).").arg(notLog, where));
-        }
-        if (after.toArray().at(index[QStringLiteral("IDCHECK")]).toString() != QLatin1String("S"))
+        if (!keyOf(change.before, &beforeKey) || !(beforeKey == key))
+            badParams(QStringLiteral("%1 A chave da atividade não pode mudar (%2).").arg(notLog, where));
+        if (change.after[mark].toString() != QLatin1String("S"))
             continue;
         if (!seen.contains(key)) {
             seen.insert(key);
-            toApprove << key;
+            marked << key;
         }
     }
+    return marked;
+}
+
+} // namespace
+
+void Service::approve(const QJsonValue &packet, const QString &operatorCode)
+{
+    const QList<ActivityKey> toApprove = markedForApproval(packet);
     if (toApprove.isEmpty())
         return;
 

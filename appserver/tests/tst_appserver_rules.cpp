@@ -183,11 +183,22 @@ void TestRules::approval()
     QCOMPARE(dates[0], QStringLiteral("2026-01-08T17:30:00"));
     QCOMPARE(h.scalar("SELECT COUNT(*) FROM AUDITORIA WHERE DSEVENTO = 'APROVACAO' AND CDOPERADOR = 'ANA'"), 3);
 
+    // One row twice, the second time without its former row (read as keys
+    // unchanged): approved once.
+    QJsonObject twice = changeLog(list, {{"00007", "S"}, {"00007", "S"}});
+    QJsonArray changes = twice.value("changes").toArray();
+    QJsonObject second = changes[1].toObject();
+    second.remove("before");
+    changes[1] = second;
+    twice["changes"] = changes;
+    QVERIFY(h.call(ana, "setAprovaAtividades", {twice}).contains("result"));
+    QCOMPARE(h.scalar("SELECT COUNT(*) FROM AUDITORIA WHERE CDSEQCRONPRJ = '00007'"), 1);
+
     // Nothing marked: nothing written, still a success.
     QVERIFY(h.call(ana, "setAprovaAtividades", {changeLog(list, {{"00007", "N"}})}).contains("result"));
     QVERIFY(h.call(ana, "setAprovaAtividades", {QJsonObject{{"fields", list.value("fields")}, {"changes", QJsonArray()}}})
                 .contains("result"));
-    QCOMPARE(h.scalar("SELECT COUNT(*) FROM AUDITORIA"), 3);
+    QCOMPARE(h.scalar("SELECT COUNT(*) FROM AUDITORIA"), 4);
 }
 
 void TestRules::approvalRefusals_data()
@@ -204,6 +215,8 @@ void TestRules::approvalRefusals_data()
     QTest::newRow("value of wrong type") << "ANA" << "badValue" << -32602;
     QTest::newRow("key changed") << "ANA" << "keyChanged" << -32602;
     QTest::newRow("insert") << "ANA" << "insert" << -32602;
+    QTest::newRow("delete") << "ANA" << "delete" << -32602;
+    QTest::newRow("field twice") << "ANA" << "fieldTwice" << -32602;
     QTest::newRow("data packet, not a log") << "ANA" << "rows" << -32602;
     QTest::newRow("null key") << "ANA" << "nullKey" << -32602;
 }
@@ -257,6 +270,14 @@ void TestRules::approvalRefusals()
     } else if (mutation == "insert") {
         first["op"] = "insert";
         first["before"] = QJsonValue();
+    } else if (mutation == "delete") {
+        first["op"] = "delete";
+        first["after"] = QJsonValue();
+    } else if (mutation == "fieldTwice") {
+        QJsonObject f = fields.last().toObject();
+        f["name"] = "IDCHECK";
+        fields[fields.size() - 1] = f;
+        log["fields"] = fields;
     } else if (mutation == "rows") {
         log = list;
     } else if (mutation == "nullKey") {
@@ -272,6 +293,9 @@ void TestRules::approvalRefusals()
     }
     const QJsonObject reply = h.call(token, "setAprovaAtividades", {log});
     QCOMPARE(Harness::errorCode(reply), code);
+    if (code == -32602) // one opening sentence, whatever is wrong
+        QVERIFY(reply.value("error").toObject().value("message").toString().startsWith(
+            QStringLiteral("O pacote enviado não é uma lista de alterações das atividades.")));
     // All or nothing.
     QCOMPARE(h.scalar("SELECT COUNT(*) FROM ATIVIDADE WHERE DTHRAPROVATIVTA LIKE '2026-05-04%'"), 0);
     QCOMPARE(h.scalar("SELECT COUNT(*) FROM AUDITORIA"), 0);
