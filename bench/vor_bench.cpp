@@ -382,6 +382,7 @@ struct Row
 
 int main(int argc, char *argv[])
 {
+    restartWithHugePageHeap(argv); // as the host does
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     QCommandLineParser cli;

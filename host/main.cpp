@@ -40,6 +40,7 @@ QString defaultLocalDb()
 
 int main(int argc, char *argv[])
 {
+    restartWithHugePageHeap(argv);
     QApplication qapp(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("VOR"));
     QApplication::setApplicationName(QStringLiteral("vorhost"));

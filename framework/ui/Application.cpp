@@ -11,6 +11,12 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
 
 namespace {
 
@@ -186,4 +192,46 @@ void Application::adopt(TForm *form)
         delete form;
         throw;
     }
+}
+
+void restartWithHugePageHeap(char **argv)
+{
+#if defined(__linux__) && defined(__GLIBC__)
+    // Set for the second start: what GLIBC_TUNABLES was before ("=" and the
+    // value, or "-" when unset), so that children get it back.
+    static const char kBefore[] = "VOR_GLIBC_TUNABLES_BEFORE";
+    static const char kTunable[] = "glibc.malloc.hugetlb=1";
+    if (const char *before = std::getenv(kBefore)) {
+        if (before[0] == '=')
+            setenv("GLIBC_TUNABLES", before + 1, 1);
+        else
+            unsetenv("GLIBC_TUNABLES");
+        unsetenv(kBefore);
+        return;
+    }
+    if (!argv || !argv[0])
+        return;
+    const char *tunablesNow = std::getenv("GLIBC_TUNABLES");
+    if (tunablesNow && std::strstr(tunablesNow, "glibc.malloc.hugetlb"))
+        return;
+    const bool had = tunablesNow != nullptr;
+    const std::string current = had ? tunablesNow : "";
+    std::string mode;
+    std::getline(std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"), mode);
+    if (mode.find("[never]") != std::string::npos || mode.find('[') == std::string::npos)
+        return;
+    const std::string saved = had ? "=" + current : std::string("-");
+    const std::string tunables = current.empty() ? std::string(kTunable) : current + ':' + kTunable;
+    setenv(kBefore, saved.c_str(), 1);
+    setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
+    execv("/proc/self/exe", argv);
+    // Not started again: carry on as started.
+    unsetenv(kBefore);
+    if (had)
+        setenv("GLIBC_TUNABLES", current.c_str(), 1);
+    else
+        unsetenv("GLIBC_TUNABLES");
+#else
+    (void)argv;
+#endif
 }

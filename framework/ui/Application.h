@@ -70,3 +70,12 @@ private:
 
 // Short form: app()->CreateForm<TfrmX>().
 VORWIDGETS_EXPORT Application *app();
+
+// A load brings packets of tens of megabytes into memory, and faulting them in
+// page by page took about a third of the host's time. glibc backs its heap
+// with transparent huge pages when told so at start (its tunables are read
+// only then): unless the machine has them switched off or whoever started the
+// process chose otherwise, the process starts itself once more with that
+// tunable, in place (same pid, same arguments). Processes it starts later see
+// the environment as it was. Call first thing in main(), before any thread.
+VORWIDGETS_EXPORT void restartWithHugePageHeap(char **argv);

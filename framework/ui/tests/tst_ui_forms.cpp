@@ -19,6 +19,7 @@
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMenu>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
@@ -422,6 +423,42 @@ private Q_SLOTS:
             }
         }
         delete dialog;
+    }
+
+    // The start with huge pages for the heap: started again once, the heap
+    // then on huge pages, the arguments whole, the environment as it was for
+    // children; a choice already made is left alone.
+    void hugePageHeapRestart_data()
+    {
+        QTest::addColumn<QString>("given"); // GLIBC_TUNABLES at the start; "(none)": unset
+        QTest::addColumn<int>("starts");
+        QTest::addColumn<QString>("pages");
+        QTest::newRow("unset") << "(none)" << 2 << "huge pages";
+        QTest::newRow("other tunables") << "glibc.malloc.tcache_count=8" << 2 << "huge pages";
+        QTest::newRow("chosen already") << "glibc.malloc.hugetlb=0" << 1 << "small pages";
+    }
+    void hugePageHeapRestart()
+    {
+        QFile modes(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
+        if (!modes.open(QIODevice::ReadOnly) || modes.readAll().contains("[never]"))
+            QSKIP("no transparent huge pages on this machine");
+        QFETCH(QString, given);
+        QFETCH(int, starts);
+        QFETCH(QString, pages);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("GLIBC_TUNABLES"));
+        if (given != QLatin1String("(none)"))
+            env.insert(QStringLiteral("GLIBC_TUNABLES"), given);
+        QProcess probe;
+        probe.setProcessEnvironment(env);
+        probe.start(QCoreApplication::applicationDirPath() + QStringLiteral("/heap_restart_probe"),
+                    {QStringLiteral("two words"), QString(), QStringLiteral("-x")});
+        QVERIFY(probe.waitForFinished(10000));
+        QCOMPARE(probe.exitCode(), 0);
+        QCOMPARE(probe.readAllStandardError().count("started"), starts);
+        const QStringList lines = QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
+        QCOMPARE(lines.mid(0, 6), QStringList({pages, given, QStringLiteral("no marker"), QStringLiteral("two words"),
+                                               QString(), QStringLiteral("-x")}));
     }
 };
 
