@@ -19,6 +19,7 @@
 #include <QUuid>
 #include <cmath>
 #include <set>
+#include <stdexcept>
 
 namespace {
 
@@ -128,41 +129,97 @@ OwnedActivity ownedActivity(QSqlDatabase &db, const ActivityKey &k, bool lockRow
 
 } // namespace
 
+namespace {
+
+MethodResult rawPayload(QByteArray payload)
+{
+    MethodResult r;
+    r.rawPayload = std::move(payload);
+    return r;
+}
+
+MethodResult payload(QJsonValue value)
+{
+    MethodResult r;
+    r.payload = std::move(value);
+    return r;
+}
+
+[[noreturn]] void contractMismatch(const QString &what)
+{
+    Q_ASSERT_X(false, "Service", qPrintable(what));
+    throw std::logic_error(what.toStdString());
+}
+
+} // namespace
+
+const QHash<QString, Service::Handler> &Service::handlers()
+{
+    static const QHash<QString, Handler> table = [] {
+        using P = const QJsonArray &;
+        using Op = const QString &;
+        const std::pair<const char *, Handler> entries[] = {
+            {"getConcAtivPro", {true, [](Service &s, P p, Op) { return rawPayload(s.activities(p, false)); }}},
+            {"getFiltroConcAtiv", {true, [](Service &s, P p, Op) { return rawPayload(s.activities(p, true)); }}},
+            {"getApropriaCSA", {true, [](Service &s, P p, Op) { return rawPayload(s.bookings(p)); }}},
+            {"getCSAAux", {true, [](Service &s, P p, Op) { return rawPayload(s.projectBookings(p)); }}},
+            {"getPlanProj", {true, [](Service &s, P p, Op) { return payload(s.plan(p)); }}},
+            {"getProjeto", {true, [](Service &s, P p, Op) { return payload(s.projects(p)); }}},
+            {"getFiltroOper", {true, [](Service &s, P p, Op) { return payload(s.operators(p)); }}},
+            {"getFiltroItemTrab", {true, [](Service &s, P p, Op) { return payload(s.workItems(p)); }}},
+            {"setAprovaAtividades", {false, [](Service &s, P p, Op op) {
+                                         s.approve(p.at(0), op);
+                                         return MethodResult();
+                                     }}},
+            {"SetAtualizaConcCSA", {false, [](Service &s, P p, Op op) {
+                                        s.updatePercent(p, op);
+                                        return MethodResult();
+                                    }}},
+        };
+        // Exactly the contract's methods, each once: a method without a
+        // handler would fail only when called, a handler without a method
+        // never runs.
+        QHash<QString, Handler> byName;
+        for (const auto &[name, handler] : entries) {
+            const QString method = QString::fromLatin1(name);
+            if (!findMethod(method))
+                contractMismatch(QStringLiteral("%1 is not a method of the contract").arg(method));
+            if (byName.contains(method))
+                contractMismatch(QStringLiteral("%1 has two handlers").arg(method));
+            byName.insert(method, handler);
+        }
+        for (const MethodInfo &m : contractMethods())
+            if (!byName.contains(m.name))
+                contractMismatch(QStringLiteral("%1 has no handler").arg(m.name));
+        return byName;
+    }();
+    return table;
+}
+
 Service::Service(Database &db, Clock clock) : m_db(db), m_clock(std::move(clock))
 {
     if (!m_clock)
         m_clock = [] { return QDateTime::currentDateTime(); };
+    handlers();
+}
+
+bool Service::isRead(const QString &method)
+{
+    const auto it = handlers().constFind(method);
+    return it != handlers().cend() && it->read;
 }
 
 MethodResult Service::call(const MethodInfo &method, const QJsonArray &p, const QString &operatorCode)
 {
-    MethodResult r;
-    const QString &n = method.name;
-    if (n == QLatin1String("getConcAtivPro")) {
-        r.rawPayload = activities(p, false);
-    } else if (n == QLatin1String("getFiltroConcAtiv")) {
-        r.rawPayload = activities(p, true);
-        r.hasByref = true;
-        for (int i = 2; i < 8; ++i)
+    const auto handler = handlers().constFind(method.name);
+    if (handler == handlers().cend()) // a MethodInfo made elsewhere than the contract
+        contractMismatch(QStringLiteral("%1 has no handler").arg(method.name));
+    MethodResult r = handler->run(*this, p, operatorCode);
+    for (int i = 0; i < method.byRef.size(); ++i) {
+        if (method.byRef[i]) {
+            r.hasByref = true;
             r.byref.append(p.at(i));
-    } else if (n == QLatin1String("getApropriaCSA")) {
-        r.rawPayload = bookings(p);
-    } else if (n == QLatin1String("getCSAAux")) {
-        r.rawPayload = projectBookings(p);
-    } else if (n == QLatin1String("getPlanProj")) {
-        r.payload = plan(p);
-    } else if (n == QLatin1String("getProjeto")) {
-        r.payload = projects(p);
-    } else if (n == QLatin1String("getFiltroOper")) {
-        r.payload = operators(p);
-    } else if (n == QLatin1String("getFiltroItemTrab")) {
-        r.payload = workItems(p);
-    } else if (n == QLatin1String("setAprovaAtividades")) {
-        approve(p.at(0), operatorCode);
-    } else if (n == QLatin1String("SetAtualizaConcCSA")) {
-        updatePercent(p, operatorCode);
-    } else {
-        throw RpcError(RpcCode::MethodNotFound, QStringLiteral("Método desconhecido: %1.").arg(n));
+        }
     }
     return r;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QString>
@@ -27,9 +28,17 @@ class Service final
 public:
     using Clock = std::function<QDateTime()>; // local date-time of the server
 
+    // The first Service made checks its methods against the contract and
+    // throws std::logic_error if they differ.
     explicit Service(Database &db, Clock clock = {});
 
+    // Runs one of the contract's methods; its by-reference arguments come
+    // back as they were sent.
     MethodResult call(const MethodInfo &method, const QJsonArray &params, const QString &operatorCode);
+
+    // Whether a contract method only reads; false for the writes and for a
+    // name the contract does not have.
+    static bool isRead(const QString &method);
 
     // Helpers shared with the tests and the fixture loader.
     static QString hoursText(qint64 seconds, int maxLength); // "H:MM"
@@ -39,6 +48,14 @@ public:
     static bool parseQuotedList(const QString &text, QStringList *values);
 
 private:
+    // What runs a method, one per method of the contract, by its name.
+    struct Handler
+    {
+        bool read; // only reads; a write changes what reads return
+        MethodResult (*run)(Service &service, const QJsonArray &params, const QString &operatorCode);
+    };
+    static const QHash<QString, Handler> &handlers();
+
     QByteArray activities(const QJsonArray &p, bool filtered);
     QByteArray bookings(const QJsonArray &p);
     QByteArray projectBookings(const QJsonArray &p);

@@ -71,7 +71,10 @@ void TestContract::methods()
             QCOMPARE(m.byRefCount(), 0);
         for (const QString &ds : m.payloadDatasets)
             QVERIFY2(!contractFields(ds).isEmpty(), qPrintable(ds));
+        // The server's reads are the methods that answer a payload.
+        QVERIFY2(Service::isRead(m.name) == (m.payloadKind != ContractPayloadKind::None), qPrintable(m.name));
     }
+    QVERIFY(!Service::isRead(QStringLiteral("getconcativpro")));
     QCOMPARE(findMethod(u"setAprovaAtividades")->argKinds, QList<ContractArgKind>{ContractArgKind::Packet});
     QCOMPARE(findMethod(u"SetAtualizaConcCSA")->argCount, 6);
     QCOMPARE(findMethod(u"getPlanProj")->payloadDatasets, (QStringList{"cdsPlanProj", "cdsPlanCSA"}));

@@ -220,11 +220,17 @@ void restartWithHugePageHeap(char **argv)
     std::getline(std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"), mode);
     if (mode.find("[never]") != std::string::npos || mode.find('[') == std::string::npos)
         return;
+    // By its own path, not /proc/self/exe: the process keeps its name.
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return;
+    self[length] = '\0';
     const std::string saved = had ? "=" + current : std::string("-");
     const std::string tunables = current.empty() ? std::string(kTunable) : current + ':' + kTunable;
     setenv(kBefore, saved.c_str(), 1);
     setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
-    execv("/proc/self/exe", argv);
+    execv(self, argv);
     // Not started again: carry on as started.
     unsetenv(kBefore);
     if (had)

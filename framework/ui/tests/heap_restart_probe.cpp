@@ -22,7 +22,9 @@ int main(int argc, char **argv)
             hugeKb = std::atol(line.c_str() + 14);
     std::free(block);
     const char *now = std::getenv("GLIBC_TUNABLES");
-    std::printf("%s\n%s\n%s\n", hugeKb > 0 ? "huge pages" : "small pages", now ? now : "(none)",
+    std::string name;
+    std::getline(std::ifstream("/proc/self/comm"), name);
+    std::printf("%s\n%s\n%s\n%s\n", name.c_str(), hugeKb > 0 ? "huge pages" : "small pages", now ? now : "(none)",
                 std::getenv("VOR_GLIBC_TUNABLES_BEFORE") ? "marker left" : "no marker");
     for (int i = 1; i < argc; ++i)
         std::printf("%s\n", argv[i]);

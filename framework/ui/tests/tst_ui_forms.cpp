@@ -425,9 +425,9 @@ private Q_SLOTS:
         delete dialog;
     }
 
-    // The start with huge pages for the heap: started again once, the heap
-    // then on huge pages, the arguments whole, the environment as it was for
-    // children; a choice already made is left alone.
+    // The start with huge pages for the heap: started again once, under its
+    // own name, the heap then on huge pages, the arguments whole, the
+    // environment as it was for children; a choice already made is left alone.
     void hugePageHeapRestart_data()
     {
         QTest::addColumn<QString>("given"); // GLIBC_TUNABLES at the start; "(none)": unset
@@ -457,7 +457,7 @@ private Q_SLOTS:
         QCOMPARE(probe.exitCode(), 0);
         QCOMPARE(probe.readAllStandardError().count("started"), starts);
         const QStringList lines = QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n'));
-        QCOMPARE(lines.mid(0, 6), QStringList({pages, given, QStringLiteral("no marker"), QStringLiteral("two words"),
+        QCOMPARE(lines.mid(0, 7), QStringList({QStringLiteral("heap_restart_pr"), pages, given, QStringLiteral("no marker"), QStringLiteral("two words"),
                                                QString(), QStringLiteral("-x")}));
     }
 };
