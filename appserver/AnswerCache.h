@@ -18,6 +18,23 @@ struct EncodedAnswer
     QByteArray payload;
     QJsonArray byref;
     bool hasByref = false;
+
+    // The payload packed once (by the HTTP layer, for the clients that take
+    // a compressed reply) and shared by every reply that sends this answer.
+    // An empty result means it could not be packed.
+    QByteArray packedOnce(const std::function<QByteArray(const QByteArray &)> &pack) const
+    {
+        std::call_once(m_packed->once, [&] { m_packed->bytes = pack(payload); });
+        return m_packed->bytes;
+    }
+
+private:
+    struct Packed
+    {
+        std::once_flag once;
+        QByteArray bytes;
+    };
+    std::shared_ptr<Packed> m_packed = std::make_shared<Packed>();
 };
 
 // The last encoded answers of the reads, keyed by their validator (method,

@@ -52,13 +52,17 @@ constexpr std::size_t kDrainLimit = 16 * 1024 * 1024;
 struct Reply
 {
     int status = 200;
-    QByteArray body;
+    QByteArray body;   // sent first...
+    QByteArray middle; // ...then this (a cached answer's payload, shared, never copied)...
+    QByteArray tail;   // ...then this
     QByteArray contentType = "application/json";
     const char *coding = nullptr; // Content-Encoding, when compressed
     int retryAfterSec = 0;
     QByteArray etag;
     bool close = false; // the connection ends after it
     bool drain = false; // ...reading what the client still sends first (its body was not read)
+
+    qsizetype size() const { return body.size() + middle.size() + tail.size(); }
 };
 
 Reply fromCore(CoreResponse response, std::string_view acceptEncoding)
@@ -69,6 +73,31 @@ Reply fromCore(CoreResponse response, std::string_view acceptEncoding)
     r.etag = std::move(response.etag);
     r.contentType = response.contentType;
     r.body = std::move(response.body);
+    if (response.answer) {
+        const QByteArray &payload = response.answer->payload;
+        const auto coding = HttpCompression::choose(
+            acceptEncoding, std::size_t(r.body.size() + payload.size() + response.tail.size()));
+        if (coding == HttpCompression::Coding::Identity) {
+            r.middle = payload;
+            r.tail = std::move(response.tail);
+            return r;
+        }
+        if (coding == HttpCompression::Coding::Zstd) {
+            // The payload is packed once per answer; the reply's own short
+            // head and tail go as frames of their own around it.
+            const QByteArray packed = response.answer->packedOnce(
+                [](const QByteArray &plain) { return HttpCompression::zstdFrame(plain); });
+            const QByteArray head = HttpCompression::zstdFrame(r.body), tail = HttpCompression::zstdFrame(response.tail);
+            if (!packed.isEmpty() && !head.isEmpty() && !tail.isEmpty()) {
+                r.body = head;
+                r.middle = packed;
+                r.tail = tail;
+                r.coding = HttpCompression::name(coding);
+                return r;
+            }
+        }
+        r.body = r.body + payload + response.tail;
+    }
     const auto coding = HttpCompression::choose(acceptEncoding, std::size_t(r.body.size()));
     if (coding != HttpCompression::Coding::Identity) {
         QByteArray packed;
@@ -442,6 +471,7 @@ private:
         work->request.path = QByteArray::fromStdString(m_head.target.substr(0, query));
         work->request.authorization = QByteArray::fromStdString(m_head.authorization);
         work->request.ifNoneMatch = QByteArray::fromStdString(m_head.ifNoneMatch);
+        work->request.pieces = true;
         work->request.peer = QByteArray::fromStdString(m_client);
         work->route = m_admission.route;
         work->head = m_head;
@@ -476,7 +506,7 @@ private:
                 reply = fromCore(std::move(response), work->head.acceptEncoding);
                 // Large replies not yet taken by their clients share a bound:
                 // beyond it a large one is dropped at once instead of held.
-                if (reply.body.size() > kSmallReply && !work->replyLease.change(std::int64_t(reply.body.size())))
+                if (reply.size() > kSmallReply && !work->replyLease.change(std::int64_t(reply.size())))
                     reply = refusalReply(HttpRefusal::Busy, false);
             } else {
                 reply = refusalReply(inflated == HttpCompression::Inflated::TooLarge ? work->tooLarge
@@ -539,7 +569,7 @@ private:
         h.append(reason.data(), reason.size());
         h += "\r\n";
         if (reply.status != 204 && reply.status != 304) {
-            if (!reply.body.isEmpty()) {
+            if (reply.size() > 0) {
                 h += "Content-Type: ";
                 h += reply.contentType.toStdString();
                 h += "\r\n";
@@ -549,9 +579,11 @@ private:
                 h += reply.coding;
                 h += "\r\nVary: Accept-Encoding\r\n";
             }
-            h += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
+            h += "Content-Length: " + std::to_string(reply.size()) + "\r\n";
         } else {
             reply.body.clear();
+            reply.middle.clear();
+            reply.tail.clear();
         }
         if (reply.retryAfterSec > 0)
             h += "Retry-After: " + std::to_string(reply.retryAfterSec) + "\r\n";
@@ -566,6 +598,8 @@ private:
             h += "Connection: keep-alive\r\n";
         h += "\r\n";
         m_replyBody = std::move(reply.body);
+        m_replyMiddle = std::move(reply.middle);
+        m_replyTail = std::move(reply.tail);
         m_written = 0;
         setPhase(Phase::Writing);
         m_meter.start(Clock::now());
@@ -574,14 +608,21 @@ private:
 
     void writeSome()
     {
-        const std::size_t headSize = m_replyHead.size(), total = headSize + std::size_t(m_replyBody.size());
-        if (m_written >= total)
+        // Head and body's parts go out together; any part may be empty.
+        std::array<net::const_buffer, 4> parts{
+            net::buffer(m_replyHead.data(), m_replyHead.size()),
+            net::buffer(m_replyBody.constData(), std::size_t(m_replyBody.size())),
+            net::buffer(m_replyMiddle.constData(), std::size_t(m_replyMiddle.size())),
+            net::buffer(m_replyTail.constData(), std::size_t(m_replyTail.size()))};
+        std::size_t skip = m_written, left = 0;
+        for (net::const_buffer &part : parts) {
+            const std::size_t done = std::min(skip, part.size());
+            part += done;
+            skip -= done;
+            left += part.size();
+        }
+        if (left == 0)
             return afterReply();
-        // Head and body go out together; either part may be empty.
-        const std::size_t bodyFrom = m_written > headSize ? m_written - headSize : 0;
-        const std::array<net::const_buffer, 2> parts{
-            net::buffer(m_replyHead.data() + std::min(m_written, headSize), headSize - std::min(m_written, headSize)),
-            net::buffer(m_replyBody.constData() + bodyFrom, std::size_t(m_replyBody.size()) - bodyFrom)};
         // Within each window the reply must move by the minimum rate; a
         // client that reads nothing is cut at the window's end.
         tcp().expires_after(std::chrono::seconds(limits().rateWindowSec));
@@ -599,8 +640,10 @@ private:
 
     void afterReply()
     {
-        const bool large = std::size_t(m_replyBody.size()) > kLargeReply;
+        const bool large = std::size_t(m_replyBody.size() + m_replyMiddle.size() + m_replyTail.size()) > kLargeReply;
         m_replyBody = QByteArray();
+        m_replyMiddle = QByteArray();
+        m_replyTail = QByteArray();
         m_replyLease.reset();
         std::string().swap(m_replyHead);
         if (large)
@@ -663,6 +706,8 @@ private:
     bool m_aborted = false;
     std::string m_replyHead;
     QByteArray m_replyBody;
+    QByteArray m_replyMiddle;
+    QByteArray m_replyTail;
     std::size_t m_written = 0;
     bool m_closeAfter = false;
     bool m_drainAfter = false;

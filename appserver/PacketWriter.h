@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 #include "Contract.h"
 
 #include <QByteArray>
@@ -41,6 +43,10 @@ public:
     void beginRow()
     {
         Q_ASSERT(m_column == m_columns || m_rows == 0);
+        // Doubling ahead of the rows: growing by what each append needs cost
+        // more than building the answer (tens of megabytes moved and faulted in).
+        if (m_out.capacity() - m_out.size() < kRowRoom)
+            m_out.reserve(std::max(m_out.capacity() * 2, m_out.size() + kRowRoom));
         m_out += m_rows++ ? ",[" : "[";
         m_column = 0;
     }
@@ -63,6 +69,8 @@ public:
     QByteArray finish()
     {
         m_out += "]}";
+        if (m_out.capacity() > m_out.size() + m_out.size() / 4)
+            m_out.squeeze(); // kept in the answer cache: no idle half
         return std::move(m_out);
     }
 
@@ -73,6 +81,7 @@ private:
             m_out += ',';
     }
 
+    static constexpr qsizetype kRowRoom = 64 * 1024;
     QByteArray m_out;
     int m_columns;
     int m_column = 0;

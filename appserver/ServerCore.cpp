@@ -29,15 +29,33 @@ CoreResponse jsonResponse(int status, const QJsonObject &o)
     return r;
 }
 
-// Puts a payload written as JSON text in place of the reply's "payload":null.
-// Inside a JSON text every quote of a string is escaped, so the first
-// unescaped "payload":null is the reply's own key.
-CoreResponse withRawPayload(CoreResponse r, const QByteArray &raw)
+// Where a payload written as JSON text goes: the null of the reply's
+// "payload":null. Inside a JSON text every quote of a string is escaped, so
+// the first unescaped "payload":null is the reply's own key.
+qsizetype payloadSlot(const QByteArray &body)
 {
     static const QByteArray key = QByteArrayLiteral("\"payload\":null");
-    const qsizetype at = raw.isEmpty() ? -1 : r.body.indexOf(key);
+    const qsizetype at = body.indexOf(key);
+    return at < 0 ? -1 : at + key.size() - 4;
+}
+
+CoreResponse withRawPayload(CoreResponse r, const QByteArray &raw)
+{
+    const qsizetype at = raw.isEmpty() ? -1 : payloadSlot(r.body);
     if (at >= 0)
-        r.body.replace(at + key.size() - 4, 4, raw);
+        r.body.replace(at, 4, raw);
+    return r;
+}
+
+// The same reply in pieces: the payload stays where the answer cache keeps it.
+CoreResponse withAnswer(CoreResponse r, std::shared_ptr<const EncodedAnswer> answer)
+{
+    const qsizetype at = payloadSlot(r.body);
+    if (at < 0)
+        return withRawPayload(std::move(r), answer->payload);
+    r.tail = r.body.mid(at + 4);
+    r.body.truncate(at);
+    r.answer = std::move(answer);
     return r;
 }
 
@@ -520,7 +538,9 @@ CoreResponse ServerCore::rpc(const CoreRequest &request)
     }
     if (reply.isEmpty())
         return CoreResponse{204, {}, {}, 0, {}};
-    CoreResponse r = withRawPayload(jsonResponse(200, reply), raw);
+    CoreResponse r = request.pieces && validation.answer && !raw.isEmpty()
+                         ? withAnswer(jsonResponse(200, reply), validation.answer)
+                         : withRawPayload(jsonResponse(200, reply), raw);
     r.etag = validation.etag;
     return r;
 }
@@ -552,6 +572,8 @@ MethodResult ServerCore::read(const MethodInfo &method, const QJsonArray &args, 
         encoded.hasByref = built.hasByref;
         return encoded;
     });
+    if (validation)
+        validation->answer = answer;
     MethodResult r;
     r.rawPayload = answer->payload;
     r.byref = answer->byref;
@@ -666,12 +688,12 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
         }
     } catch (const RpcError &e) {
         if (validation)
-            validation->etag.clear();
+            validation->etag.clear(), validation->answer.reset();
         outcome = int(e.code());
         reply = rpcError(id, e.code(), e.message());
     } catch (const DbError &e) {
         if (validation)
-            validation->etag.clear();
+            validation->etag.clear(), validation->answer.reset();
         outcome = int(RpcCode::DatabaseError);
         reply = rpcError(id, RpcCode::DatabaseError, kDbFailure);
         writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
@@ -679,7 +701,7 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
                   who);
     } catch (const std::exception &e) {
         if (validation)
-            validation->etag.clear();
+            validation->etag.clear(), validation->answer.reset();
         outcome = int(RpcCode::InternalError);
         reply = rpcError(id, RpcCode::InternalError, QStringLiteral("Erro interno do servidor."));
         writeLine(QJsonObject{{QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},

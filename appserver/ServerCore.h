@@ -23,6 +23,7 @@ struct CoreRequest
     QByteArray body;
     QByteArray peer; // the client's address; empty when unknown
     QByteArray ifNoneMatch; // the If-None-Match header, as sent
+    bool pieces = false;    // a read's answer may come back in pieces (CoreResponse::answer)
 };
 
 // A request as known once its head has arrived, before any body is read.
@@ -44,6 +45,10 @@ struct CoreResponse
     QByteArray contentType = "application/json"; // exactly this, or the HTTP layer will not compress it
     int retryAfterSec = 0; // > 0: sent as Retry-After
     QByteArray etag;       // sent as ETag when not empty (a read's validator)
+    // With CoreRequest::pieces, a read's answer is sent as body, then the
+    // answer's payload (shared with the answer cache, never copied), then tail.
+    std::shared_ptr<const EncodedAnswer> answer;
+    QByteArray tail;
 };
 
 // What the core decides from a head: which route, how large the body may
@@ -129,6 +134,7 @@ private:
         QByteArray ifNoneMatch;
         QByteArray etag;
         bool notModified = false;
+        std::shared_ptr<const EncodedAnswer> answer; // the read's answer, when it came from the cache's build
     };
     QJsonObject call(const QJsonValue &request, const std::optional<QString> &operatorCode,
                      QByteArray *rawPayload = nullptr, BatchLog *batch = nullptr, Validation *validation = nullptr);

@@ -87,6 +87,17 @@ bool compress(Coding coding, const QByteArray &in, QByteArray &out)
     return out.size() < in.size();
 }
 
+QByteArray zstdFrame(QByteArrayView in)
+{
+    QByteArray out(qsizetype(ZSTD_compressBound(std::size_t(in.size()))), Qt::Uninitialized);
+    const std::size_t n = ZSTD_compress(out.data(), std::size_t(out.size()), in.data(), std::size_t(in.size()), 1);
+    if (ZSTD_isError(n))
+        return {};
+    out.resize(qsizetype(n));
+    out.squeeze();
+    return out;
+}
+
 bool isReadable(std::string_view contentEncoding)
 {
     const std::string_view e = trim(contentEncoding);

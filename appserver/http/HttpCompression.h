@@ -23,6 +23,11 @@ const char *name(Coding coding);
 // False when the coding failed or saved nothing: the reply then goes as it is.
 bool compress(Coding coding, const QByteArray &in, QByteArray &out);
 
+// `in` as one zstd frame at the fastest level, even when that saves nothing
+// (frames one after another decode as their texts one after another);
+// empty when it fails.
+QByteArray zstdFrame(QByteArrayView in);
+
 // A request's Content-Encoding this server reads: none, identity, gzip, deflate.
 bool isReadable(std::string_view contentEncoding);
 

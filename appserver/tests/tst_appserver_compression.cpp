@@ -3,6 +3,7 @@
 // take neither get plain JSON; every compressed body unpacks to the plain one.
 #include <httplib.h>
 #include <zlib.h>
+#define ZSTD_STATIC_LINKING_ONLY // ZSTD_findDecompressedSize
 #include <zstd.h>
 
 #include <QJsonDocument>
@@ -33,9 +34,11 @@ QByteArray gunzip(const std::string &in)
     return r == Z_STREAM_END ? out : QByteArray();
 }
 
+// A reply may be several frames one after another (a cached answer's
+// payload is packed once, the reply's own head and tail apart).
 QByteArray unzstd(const std::string &in)
 {
-    const unsigned long long size = ZSTD_getFrameContentSize(in.data(), in.size());
+    const unsigned long long size = ZSTD_findDecompressedSize(in.data(), in.size());
     if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN)
         return {};
     QByteArray out(qsizetype(size), Qt::Uninitialized);

@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <zlib.h>
+#include <zstd.h>
 
 namespace {
 QByteArray rpcResult(const QJsonObject &request, const QJsonValue &result)
@@ -284,6 +285,28 @@ private Q_SLOTS:
         pointAt(connection, server.serverPort());
         QCOMPARE(errorCode(connection.AppServer().call("getAlgo", {QString("A")})),
                  int(TNetConnection::ErrBadResponse));
+    }
+
+    // The server packs a cached answer once and sends the reply's own head
+    // and tail as frames of their own around it.
+    void zstdAnswersInSeveralFramesAreUnpacked()
+    {
+        FakeHttpServer server([](const FakeHttpServer::Request &r) {
+            QByteArray whole = rpcResult(bodyOf(r), QJsonObject{{"payload", QString(5000, QChar(u'ç'))}});
+            QByteArray packed;
+            for (const QByteArray &part : {whole.left(20), whole.mid(20, 6000), whole.mid(6020)}) {
+                QByteArray frame(qsizetype(ZSTD_compressBound(size_t(part.size()))), Qt::Uninitialized);
+                frame.resize(qsizetype(ZSTD_compress(frame.data(), size_t(frame.size()), part.data(), size_t(part.size()), 1)));
+                packed += frame;
+            }
+            FakeHttpServer::Response response{200, packed};
+            response.extraHeaders = "Content-Encoding: zstd\r\n";
+            return response;
+        });
+        TNetConnection connection;
+        pointAt(connection, server.serverPort());
+        QCOMPARE(CheckResultServ(connection.AppServer().call("getX", {})).toString(), QString(5000, QChar(u'ç')));
+        QVERIFY(server.requests.first().headers.value("accept-encoding").contains("zstd"));
     }
 
     void serverErrorBecomesFailureEnvelope()
