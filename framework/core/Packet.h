@@ -2,6 +2,7 @@
 
 #include "Field.h"
 
+#include <QByteArrayView>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
@@ -34,7 +35,16 @@ struct DataPacket
     QJsonObject toJson() const;
     // Raises EDatabaseError naming the field or row at fault.
     static DataPacket fromJson(const QJsonValue &json);
+    // The same packet (or the same error) as fromJson of the document the
+    // UTF-8 text holds, read straight from the text: no document is built,
+    // and equal texts in a column share one value.
+    static DataPacket fromJsonText(QByteArrayView text);
 };
+
+// The text of a member's value in the JSON object `objectText` (e.g. a
+// packet inside a reply); empty when the text is no object, the member is
+// absent or named twice.
+QByteArrayView jsonMemberText(QByteArrayView objectText, QLatin1StringView key);
 
 // Change log: {"fields":[...],"changes":[{"op":"update","before":[...],"after":[...]}]}
 struct ChangeRecord
