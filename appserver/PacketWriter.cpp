@@ -28,16 +28,38 @@ QJsonArray PacketWriter::fieldsJson(const QList<ContractField> &list)
 
 RawPacketWriter::RawPacketWriter(const QString &dataset) : m_columns(int(contractFields(dataset).size()))
 {
-    m_out.reserve(4096);
-    m_out += "{\"fields\":";
-    m_out += QJsonDocument(PacketWriter::fieldsJson(contractFields(dataset))).toJson(QJsonDocument::Compact);
-    m_out += ",\"rows\":[";
+    const QByteArray fields = QJsonDocument(PacketWriter::fieldsJson(contractFields(dataset))).toJson(QJsonDocument::Compact);
+    put("{\"fields\":", 10);
+    put(fields.constData(), fields.size());
+    put(",\"rows\":[", 9);
+}
+
+void RawPacketWriter::grow(qsizetype n)
+{
+    // Uninitialised room: only what is written is ever touched.
+    m_out.resize(std::max({m_out.size() * 2, m_len + n, qsizetype(64 * 1024)}));
+    m_base = m_out.data();
+}
+
+QByteArray RawPacketWriter::finish()
+{
+    put("]}", 2);
+    m_out.truncate(m_len);
+    if (m_out.capacity() > m_len + m_len / 4)
+        m_out.squeeze(); // kept in the answer cache: no idle half
+    m_base = nullptr;
+    m_len = 0;
+    return std::move(m_out);
 }
 
 void RawPacketWriter::text(QByteArrayView utf8)
 {
     separate();
-    m_out += '"';
+    // Room for the worst case (every byte escaped as \u00XX) once, then
+    // plain stores.
+    room(utf8.size() * 6 + 2);
+    char *out = m_base + m_len;
+    *out++ = '"';
     const char *const data = utf8.data();
     qsizetype plain = 0; // start of the run of bytes that need no escape
     for (qsizetype i = 0; i < utf8.size(); ++i) {
@@ -45,35 +67,42 @@ void RawPacketWriter::text(QByteArrayView utf8)
         const auto u = static_cast<unsigned char>(c);
         if (u >= 0x20 && c != '"' && c != '\\')
             continue;
-        m_out.append(data + plain, i - plain);
+        std::memcpy(out, data + plain, size_t(i - plain));
+        out += i - plain;
         plain = i + 1;
-        m_out += '\\';
+        *out++ = '\\';
         switch (c) {
-        case '"': m_out += '"'; break;
-        case '\\': m_out += '\\'; break;
-        case '\b': m_out += 'b'; break;
-        case '\f': m_out += 'f'; break;
-        case '\n': m_out += 'n'; break;
-        case '\r': m_out += 'r'; break;
-        case '\t': m_out += 't'; break;
+        case '"': *out++ = '"'; break;
+        case '\\': *out++ = '\\'; break;
+        case '\b': *out++ = 'b'; break;
+        case '\f': *out++ = 'f'; break;
+        case '\n': *out++ = 'n'; break;
+        case '\r': *out++ = 'r'; break;
+        case '\t': *out++ = 't'; break;
         default:
-            m_out += "u00";
-            m_out += "0123456789abcdef"[u >> 4];
-            m_out += "0123456789abcdef"[u & 0xf];
+            *out++ = 'u';
+            *out++ = '0';
+            *out++ = '0';
+            *out++ = "0123456789abcdef"[u >> 4];
+            *out++ = "0123456789abcdef"[u & 0xf];
         }
     }
-    m_out.append(data + plain, utf8.size() - plain);
-    m_out += '"';
+    std::memcpy(out, data + plain, size_t(utf8.size() - plain));
+    out += utf8.size() - plain;
+    *out++ = '"';
+    m_len = out - m_base;
 }
 
 void RawPacketWriter::number(double d)
 {
     separate();
     // QJsonValue keeps a whole number that fits 64 bits as an integer.
+    QByteArray text;
     if (d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
-        m_out += QByteArray::number(qint64(d));
+        text = QByteArray::number(qint64(d));
     else if (qIsFinite(d))
-        m_out += QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
+        text = QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
     else
-        m_out += "null";
+        text = QByteArrayLiteral("null");
+    put(text.constData(), text.size());
 }

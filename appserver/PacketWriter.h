@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 
 #include "Contract.h"
 
@@ -43,17 +44,15 @@ public:
     void beginRow()
     {
         Q_ASSERT(m_column == m_columns || m_rows == 0);
-        // Doubling ahead of the rows: growing by what each append needs cost
-        // more than building the answer (tens of megabytes moved and faulted in).
-        if (m_out.capacity() - m_out.size() < kRowRoom)
-            m_out.reserve(std::max(m_out.capacity() * 2, m_out.size() + kRowRoom));
-        m_out += m_rows++ ? ",[" : "[";
+        if (m_rows++)
+            put(',');
+        put('[');
         m_column = 0;
     }
     void endRow()
     {
         Q_ASSERT(m_column == m_columns);
-        m_out += ']';
+        put(']');
     }
     void text(const QVariant &v) { v.isNull() ? null() : text(v.toString()); }
     void number(const QVariant &v) { v.isNull() ? null() : number(v.toDouble()); }
@@ -63,26 +62,40 @@ public:
     void null()
     {
         separate();
-        m_out += "null";
+        put("null", 4);
     }
 
-    QByteArray finish()
-    {
-        m_out += "]}";
-        if (m_out.capacity() > m_out.size() + m_out.size() / 4)
-            m_out.squeeze(); // kept in the answer cache: no idle half
-        return std::move(m_out);
-    }
+    QByteArray finish();
 
 private:
     void separate()
     {
         if (m_column++)
-            m_out += ',';
+            put(',');
+    }
+    // Written through a cursor into room made ahead (doubling): appending
+    // value by value through QByteArray cost more than reading the rows.
+    void room(qsizetype n)
+    {
+        if (m_len + n > m_out.size())
+            grow(n);
+    }
+    void grow(qsizetype n);
+    void put(char c)
+    {
+        room(1);
+        m_base[m_len++] = c;
+    }
+    void put(const char *data, qsizetype n)
+    {
+        room(n);
+        std::memcpy(m_base + m_len, data, size_t(n));
+        m_len += n;
     }
 
-    static constexpr qsizetype kRowRoom = 64 * 1024;
-    QByteArray m_out;
+    QByteArray m_out; // its size is the room; m_len bytes are written
+    char *m_base = nullptr;
+    qsizetype m_len = 0;
     int m_columns;
     int m_column = 0;
     qsizetype m_rows = 0;

@@ -5,6 +5,8 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <memory>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -90,7 +92,15 @@ bool compress(Coding coding, const QByteArray &in, QByteArray &out)
 QByteArray zstdFrame(QByteArrayView in)
 {
     QByteArray out(qsizetype(ZSTD_compressBound(std::size_t(in.size()))), Qt::Uninitialized);
-    const std::size_t n = ZSTD_compress(out.data(), std::size_t(out.size()), in.data(), std::size_t(in.size()), 1);
+    std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> cctx(ZSTD_createCCtx(), ZSTD_freeCCtx);
+    if (!cctx)
+        return {};
+    ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_compressionLevel, 1);
+    // A large answer is packed once and then shared: worth a second thread
+    // (a library built without threads refuses this, and one is used).
+    if (in.size() >= 4 * 1024 * 1024)
+        ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_nbWorkers, 2);
+    const std::size_t n = ZSTD_compress2(cctx.get(), out.data(), std::size_t(out.size()), in.data(), std::size_t(in.size()));
     if (ZSTD_isError(n))
         return {};
     out.resize(qsizetype(n));
