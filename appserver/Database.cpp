@@ -369,6 +369,30 @@ double FastRead::number(int c) const
     return m_lite ? sqlite3_column_double(m_stmt, c) : m_sql->value(c).toDouble();
 }
 
+QByteArrayView FastRead::textOrNull(int c)
+{
+    if (m_lite) {
+        // SQLite gives no text pointer for null alone (and for an empty text, "").
+        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, c));
+        return p ? QByteArrayView(p, sqlite3_column_bytes(m_stmt, c)) : QByteArrayView();
+    }
+    const QVariant v = m_sql->value(c);
+    if (v.isNull())
+        return {};
+    QByteArray &slot = m_row[c];
+    slot = v.toString().toUtf8();
+    return QByteArrayView(slot.constData(), slot.size()); // never a null pointer, even when empty
+}
+
+std::optional<double> FastRead::numberOrNull(int c) const
+{
+    if (m_lite)
+        return sqlite3_column_type(m_stmt, c) == SQLITE_NULL ? std::nullopt
+                                                              : std::optional<double>(sqlite3_column_double(m_stmt, c));
+    const QVariant v = m_sql->value(c);
+    return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
+}
+
 Transaction::Transaction(Database &db) : m_db(db.connection()), m_sqlite(db.config().isSqlite())
 {
     if (m_sqlite) {

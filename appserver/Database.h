@@ -106,6 +106,10 @@ public:
     // The text of a column as UTF-8 (empty for null); valid until the next call.
     QByteArrayView utf8(int column);
     double number(int column) const;
+    // The same, telling null apart, in one call: a packet's value is either.
+    // A null view (data() == nullptr) for null.
+    QByteArrayView textOrNull(int column);
+    std::optional<double> numberOrNull(int column) const;
 
 private:
     sqlite3 *m_lite = nullptr;

@@ -29,11 +29,13 @@ constexpr int kMaxListValues = 1000;
 // A column of a large read into a packet: its text or number, or null.
 void textTo(RawPacketWriter &packet, FastRead &r, int c)
 {
-    r.isNull(c) ? packet.null() : packet.text(r.utf8(c));
+    const QByteArrayView text = r.textOrNull(c);
+    text.data() ? packet.text(text) : packet.null();
 }
 void numberTo(RawPacketWriter &packet, FastRead &r, int c)
 {
-    r.isNull(c) ? packet.null() : packet.number(r.number(c));
+    const std::optional<double> number = r.numberOrNull(c);
+    number ? packet.number(*number) : packet.null();
 }
 
 QJsonValue textOrNull(const QVariant &v)
@@ -421,7 +423,7 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
         key.clear();
         key.append(q.utf8(4)).append('\x1f').append(q.utf8(5)).append('\x1f').append(q.utf8(0));
         const qint64 bookedForActivity = booked.value(key);
-        const bool approved = !q.isNull(17) && !q.utf8(17).isEmpty();
+        const bool approved = !q.textOrNull(17).isEmpty();
         packet.beginRow();
         packet.text(QStringLiteral("N"));        // IDCHECK
         for (int i = 0; i <= 9; ++i)             // CDSEQCRONPRJ, DESCRICAO, CDFILIAL, CDPROJETO, NRBASELINEPR,
