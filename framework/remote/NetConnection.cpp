@@ -143,7 +143,14 @@ QJsonValue TAppServer::callOnce(const QString &method, const QList<RemoteArg> &a
 
     const bool throwException = c.m_throwException;
     const QPointer<TNetConnection> alive(&c);
-    const QString keptKey = url.toString() + QLatin1Char('\x1f') + method + QLatin1Char('\x1f')
+    // Answers of another server (the host was pointed elsewhere) never
+    // match here again: they are dropped rather than left to the bound.
+    if (c.m_keptServer != url.toString()) {
+        c.m_kept.clear();
+        c.m_keptBytes = 0;
+        c.m_keptServer = url.toString();
+    }
+    const QString keptKey = method + QLatin1Char('\x1f')
                             + QString::fromUtf8(QJsonDocument(params).toJson(QJsonDocument::Compact));
     const auto kept = c.m_kept.constFind(keptKey);
     const QByteArray validator = kept == c.m_kept.cend() ? QByteArray() : kept->etag;

@@ -118,7 +118,7 @@ public:
     static bool CallRunning();
 
     // Bytes of answers kept for reuse at most (a larger one is not kept).
-    static constexpr qint64 kKeptAnswersBytes = 160LL * 1024 * 1024;
+    static constexpr qint64 kKeptAnswersBytes = 96LL * 1024 * 1024;
     // Answers kept now (for tests and diagnostics).
     int keptAnswers() const { return int(m_kept.size()); }
 
@@ -149,6 +149,7 @@ private:
         quint64 used = 0;  // m_keptClock when last used
     };
     QHash<QString, KeptAnswer> m_kept;
+    QString m_keptServer; // the server the answers came from; another one's drops them
     qint64 m_keptBytes = 0;
     quint64 m_keptClock = 0;
     void keep(const QString &key, const QByteArray &etag, const QJsonValue &envelope, qint64 size);

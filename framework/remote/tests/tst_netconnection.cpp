@@ -275,6 +275,16 @@ private Q_SLOTS:
         QVERIFY(!server.requests.at(2).headers.contains("if-none-match"));
         QCOMPARE(CheckResultServ(other).toObject().value("n").toInt(), 2);
         QCOMPARE(connection.keptAnswers(), 2);
+
+        // Pointed at another server: what the first one answered is dropped.
+        FakeHttpServer elsewhere([](const FakeHttpServer::Request &r) {
+            return FakeHttpServer::Response{200, rpcResult(bodyOf(r), QJsonObject{{"payload", 0}})};
+        });
+        connection.Close();
+        pointAt(connection, elsewhere.serverPort());
+        connection.AppServer().call("getAlgo", {QString("A"), &ref});
+        QVERIFY(!elsewhere.requests.first().headers.contains("if-none-match"));
+        QCOMPARE(connection.keptAnswers(), 0);
     }
 
     void aNotModifiedWithoutAKeptAnswerIsABadResponse()
