@@ -77,32 +77,44 @@ QString notFoundText(const ActivityKey &k)
         .arg(k.project.filial, k.project.projeto, k.seq);
 }
 
-void audit(QSqlDatabase &db, const QString &event, const QString &when, const QString &operatorCode,
-           const ActivityKey &k, const QVariant &before, const QVariant &after)
+// The audit rows of one write, through one prepared statement (an approval
+// writes one per activity).
+class Auditor
 {
-    Sql q(db, QStringLiteral(
-                  "INSERT INTO AUDITORIA (IDAUDITORIA, DSEVENTO, DTHREVENTO, CDOPERADOR, CDFILIAL, CDPROJETO,"
-                  " NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, VRANTERIOR, VRNOVO) VALUES ("
-                  "%1, %2, %3, %4, %5, %6, %7, %8, %9,"
-                  " CAST(:ANT AS DOUBLE PRECISION), CAST(:NOVO AS DOUBLE PRECISION))")
-                  .arg(castText(QStringLiteral(":ID"), Width::AuditId),
-                       castText(QStringLiteral(":EV"), Width::AuditEvent),
-                       castText(QStringLiteral(":DT"), Width::DateTime),
-                       castText(QStringLiteral(":OP"), Width::Operador),
-                       castText(QStringLiteral(":CDFILIAL"), Width::Filial),
-                       castText(QStringLiteral(":CDPROJETO"), Width::Projeto),
-                       castText(QStringLiteral(":NRBASELINEPR"), Width::Baseline),
-                       castText(QStringLiteral(":CDVERCRONPRJ"), Width::Versao),
-                       castText(QStringLiteral(":CDSEQCRONPRJ"), Width::Seq)));
-    q.bind(QStringLiteral(":ID"), QUuid::createUuid().toString(QUuid::WithoutBraces))
-        .bind(QStringLiteral(":EV"), event)
-        .bind(QStringLiteral(":DT"), when)
-        .bind(QStringLiteral(":OP"), operatorCode)
-        .bind(QStringLiteral(":ANT"), before)
-        .bind(QStringLiteral(":NOVO"), after);
-    k.bind(q);
-    q.exec();
-}
+public:
+    explicit Auditor(QSqlDatabase &db)
+        : m_q(db, QStringLiteral(
+                      "INSERT INTO AUDITORIA (IDAUDITORIA, DSEVENTO, DTHREVENTO, CDOPERADOR, CDFILIAL, CDPROJETO,"
+                      " NRBASELINEPR, CDVERCRONPRJ, CDSEQCRONPRJ, VRANTERIOR, VRNOVO) VALUES ("
+                      "%1, %2, %3, %4, %5, %6, %7, %8, %9,"
+                      " CAST(:ANT AS DOUBLE PRECISION), CAST(:NOVO AS DOUBLE PRECISION))")
+                      .arg(castText(QStringLiteral(":ID"), Width::AuditId),
+                           castText(QStringLiteral(":EV"), Width::AuditEvent),
+                           castText(QStringLiteral(":DT"), Width::DateTime),
+                           castText(QStringLiteral(":OP"), Width::Operador),
+                           castText(QStringLiteral(":CDFILIAL"), Width::Filial),
+                           castText(QStringLiteral(":CDPROJETO"), Width::Projeto),
+                           castText(QStringLiteral(":NRBASELINEPR"), Width::Baseline),
+                           castText(QStringLiteral(":CDVERCRONPRJ"), Width::Versao),
+                           castText(QStringLiteral(":CDSEQCRONPRJ"), Width::Seq)))
+    {
+    }
+    void add(const QString &event, const QString &when, const QString &operatorCode, const ActivityKey &k,
+             const QVariant &before, const QVariant &after)
+    {
+        m_q.bind(QStringLiteral(":ID"), QUuid::createUuid().toString(QUuid::WithoutBraces))
+            .bind(QStringLiteral(":EV"), event)
+            .bind(QStringLiteral(":DT"), when)
+            .bind(QStringLiteral(":OP"), operatorCode)
+            .bind(QStringLiteral(":ANT"), before)
+            .bind(QStringLiteral(":NOVO"), after);
+        k.bind(m_q);
+        m_q.exec();
+    }
+
+private:
+    Sql m_q;
+};
 
 // The activity a write names, with its project's responsible operator and its
 // current percentage; a key that names no activity is refused.
@@ -115,19 +127,29 @@ struct OwnedActivity
 // `lockRow`: the activity's row stays locked until the transaction ends, so
 // the value read is the one the write replaces (SQLite's write transaction
 // already excludes other writers).
-OwnedActivity ownedActivity(QSqlDatabase &db, const ActivityKey &k, bool lockRow)
+class Ownership
 {
-    if (!k.fits())
-        throw RpcError(RpcCode::NotFound, notFoundText(k));
-    Sql q(db, QStringLiteral("SELECT P.CDOPERESPRJ, A.VRPERCCONCL FROM ATIVIDADE A JOIN PROJETO P"
-                             " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
-                  + ActivityKey::where(QStringLiteral("A.")) + (lockRow ? QStringLiteral(" FOR UPDATE OF A") : QString()));
-    k.bind(q);
-    q.exec();
-    if (!q.next())
-        throw RpcError(RpcCode::NotFound, notFoundText(k));
-    return {q.text(0), q.value(1)};
-}
+public:
+    Ownership(QSqlDatabase &db, bool lockRow)
+        : m_q(db, QStringLiteral("SELECT P.CDOPERESPRJ, A.VRPERCCONCL FROM ATIVIDADE A JOIN PROJETO P"
+                                 " ON P.CDFILIAL = A.CDFILIAL AND P.CDPROJETO = A.CDPROJETO WHERE ")
+                      + ActivityKey::where(QStringLiteral("A.")) + (lockRow ? QStringLiteral(" FOR UPDATE OF A") : QString()))
+    {
+    }
+    OwnedActivity operator()(const ActivityKey &k)
+    {
+        if (!k.fits())
+            throw RpcError(RpcCode::NotFound, notFoundText(k));
+        k.bind(m_q);
+        m_q.exec();
+        if (!m_q.next())
+            throw RpcError(RpcCode::NotFound, notFoundText(k));
+        return {m_q.text(0), m_q.value(1)};
+    }
+
+private:
+    Sql m_q; // prepared once for all the activities of a write
+};
 
 } // namespace
 
@@ -751,21 +773,23 @@ void Service::approve(const QJsonValue &packet, const QString &operatorCode)
             projects.insert(k.project);
     for (const ProjectKey &project : projects)
         DataVersions::bump(tx.db(), project.filial, project.projeto, DataVersions::Activities);
+    Ownership owned(tx.db(), !m_db.config().isSqlite());
     for (const ActivityKey &k : std::as_const(toApprove)) {
-        if (ownedActivity(tx.db(), k, !m_db.config().isSqlite()).responsible != operatorCode)
+        if (owned(k).responsible != operatorCode)
             throw RpcError(RpcCode::NotAllowed,
                            QStringLiteral("Somente o responsável pelo projeto %1 pode aprovar suas atividades.")
                                .arg(k.project.projeto));
     }
+    Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET DTHRAPROVATIVTA = %1, CDOPERAPROV = %2 WHERE ")
+                       .arg(castText(QStringLiteral(":DT"), Width::DateTime),
+                            castText(QStringLiteral(":OP"), Width::Operador))
+                       + ActivityKey::where());
+    Auditor audit(tx.db());
     for (const ActivityKey &k : std::as_const(toApprove)) {
-        Sql u(tx.db(), QStringLiteral("UPDATE ATIVIDADE SET DTHRAPROVATIVTA = %1, CDOPERAPROV = %2 WHERE ")
-                           .arg(castText(QStringLiteral(":DT"), Width::DateTime),
-                                castText(QStringLiteral(":OP"), Width::Operador))
-                           + ActivityKey::where());
         u.bind(QStringLiteral(":DT"), now).bind(QStringLiteral(":OP"), operatorCode);
         k.bind(u);
         u.exec();
-        audit(tx.db(), QStringLiteral("APROVACAO"), now, operatorCode, k, QVariant(), QVariant());
+        audit.add(QStringLiteral("APROVACAO"), now, operatorCode, k, QVariant(), QVariant());
     }
     tx.commit();
 }
@@ -781,7 +805,7 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
     Transaction tx(m_db);
     if (k.fits())
         DataVersions::bump(tx.db(), k.project.filial, k.project.projeto, DataVersions::Activities);
-    const OwnedActivity activity = ownedActivity(tx.db(), k, !m_db.config().isSqlite());
+    const OwnedActivity activity = Ownership(tx.db(), !m_db.config().isSqlite())(k);
     if (activity.responsible != operatorCode)
         throw RpcError(RpcCode::NotAllowed,
                        QStringLiteral("Somente o responsável pelo projeto pode alterar o percentual de conclusão."));
@@ -791,7 +815,7 @@ void Service::updatePercent(const QJsonArray &p, const QString &operatorCode)
     u.bind(QStringLiteral(":V"), value);
     k.bind(u);
     u.exec();
-    audit(tx.db(), QStringLiteral("PERCENTUAL"), now, operatorCode, k,
-          before.isNull() ? QVariant() : QVariant(before.toDouble()), value);
+    Auditor(tx.db()).add(QStringLiteral("PERCENTUAL"), now, operatorCode, k,
+                         before.isNull() ? QVariant() : QVariant(before.toDouble()), value);
     tx.commit();
 }
