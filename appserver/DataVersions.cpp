@@ -90,32 +90,6 @@ void bumpReference(QSqlDatabase &tx)
     q.exec();
 }
 
-unsigned dependsOn(QStringView method)
-{
-    struct Entry
-    {
-        const char *method;
-        unsigned deps;
-    };
-    // The activity list shows operator names and each activity's booked
-    // time; the booking lists show task numbers, which only imports set
-    // (and an import bumps both versions).
-    static constexpr Entry kTable[] = {
-        {"getConcAtivPro", Reference | Activities | Bookings},
-        {"getFiltroConcAtiv", Reference | Activities | Bookings},
-        {"getApropriaCSA", Bookings},
-        {"getCSAAux", Bookings},
-        {"getPlanProj", Activities | Bookings},
-        {"getProjeto", Reference},
-        {"getFiltroOper", Reference | Activities},
-        {"getFiltroItemTrab", Reference | Activities},
-    };
-    for (const Entry &e : kTable)
-        if (method == QLatin1String(e.method))
-            return e.deps;
-    return None;
-}
-
 QByteArray etag(const Stamp &stamp, unsigned deps, const QString &method, const QJsonArray &params)
 {
     const qint64 r = (deps & Reference) ? stamp.reference : 0, a = (deps & Activities) ? stamp.activities : 0,

@@ -43,9 +43,6 @@ Stamp read(QSqlDatabase &db, const QString &filial, const QString &projeto);
 void bump(QSqlDatabase &tx, const QString &filial, const QString &projeto, unsigned deps);
 void bumpReference(QSqlDatabase &tx);
 
-// What each read's answer depends on; None for the writes and unknown names.
-unsigned dependsOn(QStringView method);
-
 // The validator of a read's answer: the versions it depends on, its method
 // and arguments, in the form of a weak HTTP entity tag.
 QByteArray etag(const Stamp &stamp, unsigned deps, const QString &method, const QJsonArray &params);

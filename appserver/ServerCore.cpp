@@ -548,7 +548,7 @@ CoreResponse ServerCore::rpc(const CoreRequest &request)
 MethodResult ServerCore::read(const MethodInfo &method, const QJsonArray &args, const QString &operatorCode,
                               Validation *validation)
 {
-    const unsigned deps = DataVersions::dependsOn(method.name);
+    const unsigned deps = Service::dependsOn(method.name);
     // Read before the answer is built: an answer is never older than the
     // versions it is filed under (a write in between only makes it newer,
     // and the next read sees the newer versions).
@@ -664,7 +664,7 @@ QJsonObject ServerCore::call(const QJsonValue &requestValue, const std::optional
                                                            .arg(i + 1)
                                                            .arg(method->argNames[i], method->name));
         }
-        const MethodResult result = DataVersions::dependsOn(method->name) != DataVersions::None
+        const MethodResult result = Service::isRead(method->name)
                                         ? read(*method, args, *operatorCode, validation)
                                         : m_service.call(*method, args, *operatorCode);
         if (validation && validation->notModified) {

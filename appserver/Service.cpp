@@ -182,20 +182,25 @@ const QHash<QString, Service::Handler> &Service::handlers()
     static const QHash<QString, Handler> table = [] {
         using P = const QJsonArray &;
         using Op = const QString &;
+        using enum DataVersions::Dep;
+        // What each read shows, and so which writes change its answer: the
+        // activity list shows operator names and each activity's booked
+        // time; the booking lists show task numbers, which only imports set
+        // (and an import bumps every version of the project).
         const std::pair<const char *, Handler> entries[] = {
-            {"getConcAtivPro", {true, [](Service &s, P p, Op) { return rawPayload(s.activities(p, false)); }}},
-            {"getFiltroConcAtiv", {true, [](Service &s, P p, Op) { return rawPayload(s.activities(p, true)); }}},
-            {"getApropriaCSA", {true, [](Service &s, P p, Op) { return rawPayload(s.bookings(p)); }}},
-            {"getCSAAux", {true, [](Service &s, P p, Op) { return rawPayload(s.projectBookings(p)); }}},
-            {"getPlanProj", {true, [](Service &s, P p, Op) { return payload(s.plan(p)); }}},
-            {"getProjeto", {true, [](Service &s, P p, Op) { return payload(s.projects(p)); }}},
-            {"getFiltroOper", {true, [](Service &s, P p, Op) { return payload(s.operators(p)); }}},
-            {"getFiltroItemTrab", {true, [](Service &s, P p, Op) { return payload(s.workItems(p)); }}},
-            {"setAprovaAtividades", {false, [](Service &s, P p, Op op) {
+            {"getConcAtivPro", {Reference | Activities | Bookings, [](Service &s, P p, Op) { return rawPayload(s.activities(p, false)); }}},
+            {"getFiltroConcAtiv", {Reference | Activities | Bookings, [](Service &s, P p, Op) { return rawPayload(s.activities(p, true)); }}},
+            {"getApropriaCSA", {Bookings, [](Service &s, P p, Op) { return rawPayload(s.bookings(p)); }}},
+            {"getCSAAux", {Bookings, [](Service &s, P p, Op) { return rawPayload(s.projectBookings(p)); }}},
+            {"getPlanProj", {Activities | Bookings, [](Service &s, P p, Op) { return payload(s.plan(p)); }}},
+            {"getProjeto", {Reference, [](Service &s, P p, Op) { return payload(s.projects(p)); }}},
+            {"getFiltroOper", {Reference | Activities, [](Service &s, P p, Op) { return payload(s.operators(p)); }}},
+            {"getFiltroItemTrab", {Reference | Activities, [](Service &s, P p, Op) { return payload(s.workItems(p)); }}},
+            {"setAprovaAtividades", {None, [](Service &s, P p, Op op) {
                                          s.approve(p.at(0), op);
                                          return MethodResult();
                                      }}},
-            {"SetAtualizaConcCSA", {false, [](Service &s, P p, Op op) {
+            {"SetAtualizaConcCSA", {None, [](Service &s, P p, Op op) {
                                         s.updatePercent(p, op);
                                         return MethodResult();
                                     }}},
@@ -229,8 +234,13 @@ Service::Service(Database &db, Clock clock) : m_db(db), m_clock(std::move(clock)
 
 bool Service::isRead(const QString &method)
 {
-    const auto it = handlers().constFind(method);
-    return it != handlers().cend() && it->read;
+    return dependsOn(method) != DataVersions::None;
+}
+
+unsigned Service::dependsOn(QStringView method)
+{
+    const auto it = handlers().constFind(method.toString());
+    return it == handlers().cend() ? unsigned(DataVersions::None) : it->reads;
 }
 
 MethodResult Service::call(const MethodInfo &method, const QJsonArray &p, const QString &operatorCode)

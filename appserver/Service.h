@@ -39,6 +39,9 @@ public:
     // Whether a contract method only reads; false for the writes and for a
     // name the contract does not have.
     static bool isRead(const QString &method);
+    // The data versions (DataVersions::Dep) a read's answer depends on; 0 for
+    // the writes and unknown names.
+    static unsigned dependsOn(QStringView method);
 
     // Helpers shared with the tests and the fixture loader.
     static QString hoursText(qint64 seconds, int maxLength); // "H:MM"
@@ -51,7 +54,7 @@ private:
     // What runs a method, one per method of the contract, by its name.
     struct Handler
     {
-        bool read; // only reads; a write changes what reads return
+        unsigned reads; // DataVersions::Dep: what a read's answer depends on; None for a write
         MethodResult (*run)(Service &service, const QJsonArray &params, const QString &operatorCode);
     };
     static const QHash<QString, Handler> &handlers();
