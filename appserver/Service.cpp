@@ -418,21 +418,8 @@ QByteArray Service::activities(const QJsonArray &p, bool filtered)
 
     QSqlDatabase db = m_db.connection();
 
-    // Booked time per activity.
-    QHash<QByteArray, qint64> booked;
-    {
-        FastRead q(db,
-                   QStringLiteral("SELECT P.NRBASELINEPR, P.CDVERCRONPRJ, P.CDSEQCRONPRJ, P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA"
-                                  " FROM APROPRIACAO P WHERE ")
-                       + ProjectKey::where(QStringLiteral("P.")),
-                   project.binds());
-        QByteArray key;
-        while (q.next()) {
-            key.clear();
-            key.append(q.utf8(0)).append('\x1f').append(q.utf8(1)).append('\x1f').append(q.utf8(2));
-            booked[key] += Service::bookingSeconds(q.utf8(3), q.utf8(4));
-        }
-    }
+    const std::shared_ptr<const BookedTime> bookedTime = this->bookedTime(db, project.filial, project.projeto);
+    const QHash<QByteArray, qint64> &booked = bookedTime->perActivity;
 
     FastRead::Binds binds = project.binds();
     for (qsizetype i = 0; i < items.size(); ++i)
@@ -558,6 +545,42 @@ QByteArray Service::projectBookings(const QJsonArray &p)
     return packet.finish();
 }
 
+// Approvals and percentage changes rebuild the activity list and the summary
+// but leave the bookings (hundreds of thousands in a large project) as they
+// were: their times are summed once per version of the project's bookings.
+// The version is read first, so the times are never older than it.
+std::shared_ptr<const Service::BookedTime> Service::bookedTime(QSqlDatabase &db, const QString &filial,
+                                                               const QString &projeto)
+{
+    const qint64 version = DataVersions::read(db, filial, projeto).bookings;
+    const QString key = filial + QLatin1Char('\x1f') + projeto;
+    {
+        QMutexLocker lock(&m_bookedMutex);
+        const auto it = m_booked.constFind(key);
+        if (it != m_booked.cend() && it->first == version)
+            return it->second;
+    }
+    auto time = std::make_shared<BookedTime>();
+    FastRead q(db,
+               QStringLiteral("SELECT P.NRBASELINEPR, P.CDVERCRONPRJ, P.CDSEQCRONPRJ, P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA"
+                              " FROM APROPRIACAO P WHERE ")
+                   + ProjectKey::where(QStringLiteral("P.")),
+               ProjectKey{filial, projeto}.binds());
+    QByteArray activity;
+    while (q.next()) {
+        activity.clear();
+        activity.append(q.utf8(0)).append('\x1f').append(q.utf8(1)).append('\x1f').append(q.utf8(2));
+        const qint64 seconds = Service::bookingSeconds(q.utf8(3), q.utf8(4));
+        time->perActivity[activity] += seconds;
+        time->total += seconds;
+    }
+    QMutexLocker lock(&m_bookedMutex);
+    if (m_booked.size() >= 256) // a bound; projects in use come back at once
+        m_booked.clear();
+    m_booked.insert(key, {version, time});
+    return time;
+}
+
 QJsonValue Service::plan(const QJsonArray &p)
 {
     PacketWriter planning(QStringLiteral("cdsPlanProj"));
@@ -585,15 +608,7 @@ QJsonValue Service::plan(const QJsonArray &p)
             weighted += h * q.value(1).toDouble();
         }
     }
-    qint64 bookedSeconds = 0;
-    {
-        FastRead q(db,
-                   QStringLiteral("SELECT P.DTHRINIAPROCSA, P.DTHRFIMAPROCSA FROM APROPRIACAO P WHERE ")
-                       + ProjectKey::where(QStringLiteral("P.")),
-                   project.binds());
-        while (q.next())
-            bookedSeconds += Service::bookingSeconds(q.utf8(0), q.utf8(1));
-    }
+    const qint64 bookedSeconds = bookedTime(db, project.filial, project.projeto)->total;
     const double completion = hours > 0 ? weighted / hours : 0.0;
     planning.add(QJsonArray{completion, hoursText(std::llround(hours * 3600.0), 9), hours});
     bookedPacket.add(QJsonArray{hoursText(bookedSeconds, 8), double(bookedSeconds) / 3600.0});

@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QMutex>
+#include <QSqlDatabase>
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QString>
 #include <functional>
+#include <memory>
 
 class Database;
 struct MethodInfo;
@@ -71,6 +74,17 @@ private:
     void approve(const QJsonValue &packet, const QString &operatorCode);
     void updatePercent(const QJsonArray &p, const QString &operatorCode);
 
+    // Booked seconds of a project's activities (by schedule key) and their
+    // total, read once per version of the project's bookings.
+    struct BookedTime
+    {
+        QHash<QByteArray, qint64> perActivity;
+        qint64 total = 0;
+    };
+    std::shared_ptr<const BookedTime> bookedTime(QSqlDatabase &db, const QString &filial, const QString &projeto);
+
     Database &m_db;
     Clock m_clock;
+    QMutex m_bookedMutex;
+    QHash<QString, std::pair<qint64, std::shared_ptr<const BookedTime>>> m_booked; // by project: version, time
 };
