@@ -1,5 +1,6 @@
 #include "DataVersions.h"
 
+#include "ColumnWidths.h"
 #include "Database.h"
 
 #include <QCryptographicHash>
@@ -29,11 +30,13 @@ void createSchema(QSqlDatabase &db)
 {
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS VERSAODADOS ("
-                               " CDFILIAL VARCHAR(4) NOT NULL,"
-                               " CDPROJETO VARCHAR(10) NOT NULL,"
+                               " CDFILIAL VARCHAR(%1) NOT NULL,"
+                               " CDPROJETO VARCHAR(%2) NOT NULL,"
                                " NRVERSAOATIV BIGINT NOT NULL,"
                                " NRVERSAOAPRO BIGINT NOT NULL,"
-                               " PRIMARY KEY (CDFILIAL, CDPROJETO))")))
+                               " PRIMARY KEY (CDFILIAL, CDPROJETO))")
+                    .arg(Width::Filial)
+                    .arg(Width::Projeto)))
         throw DbError(q.lastError().text());
     // The shared row: NRVERSAOATIV is the shared tables' version,
     // NRVERSAOAPRO the epoch (never changed once drawn).

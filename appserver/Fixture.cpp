@@ -3,7 +3,9 @@
 #include "DataVersions.h"
 
 #include "Auth.h"
+#include "ColumnWidths.h"
 #include "Database.h"
+#include "Keys.h"
 #include "DateTimeText.h"
 
 #include <QJsonArray>
@@ -66,7 +68,7 @@ public:
     // "YYYY-MM-DDTHH:MM:SS"
     QVariant isoDateTime(const QString &key) const
     {
-        const QVariant v = text(key, 19, false);
+        const QVariant v = text(key, Width::DateTime, false);
         if (v.isNull())
             return v;
         if (!DateTimeText::isoSeconds(v.toString()))
@@ -77,7 +79,7 @@ public:
     // "dd/MM/yyyy HH:mm:ss"
     QVariant textDateTime(const QString &key) const
     {
-        const QVariant v = text(key, 19, false);
+        const QVariant v = text(key, Width::DateTime, false);
         if (v.isNull())
             return v;
         if (!DateTimeText::screenSeconds(v.toString()))
@@ -186,13 +188,13 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
     for (qsizetype i = 0; i < branchList.size(); ++i) {
         const Node n = element(branchList, i, QStringLiteral("branches"),
                                {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")});
-        const QString code = n.text(QStringLiteral("CDFILIAL"), 4, true).toString();
-        const QVariant name = n.text(QStringLiteral("NMFILIAL"), 30, true);
+        const QString code = n.text(QStringLiteral("CDFILIAL"), Width::Filial, true).toString();
+        const QVariant name = n.text(QStringLiteral("NMFILIAL"), Width::NmFilial, true);
         if (branches.contains(code)
-            || exists(db, QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = CAST(:P0 AS VARCHAR(4))"), {code}))
+            || exists(db, QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = ") + castText(QStringLiteral(":P0"), Width::Filial), {code}))
             throw FixtureError(n.at(QStringLiteral("CDFILIAL")), QStringLiteral("filial \"%1\" repetida").arg(code));
         branches.insert(code);
-        insert(QStringLiteral("FILIAL"), {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}, {vc(4), vc(30)},
+        insert(QStringLiteral("FILIAL"), {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}, {vc(Width::Filial), vc(Width::NmFilial)},
                {code, name});
     }
 
@@ -200,38 +202,38 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
     for (qsizetype i = 0; i < operatorList.size(); ++i) {
         const Node n = element(operatorList, i, QStringLiteral("operators"),
                                {QStringLiteral("CDOPERADOR"), QStringLiteral("NMOPERADOR"), QStringLiteral("password")});
-        const QString code = n.text(QStringLiteral("CDOPERADOR"), 12, true).toString();
-        const QVariant name = n.text(QStringLiteral("NMOPERADOR"), 40, true);
+        const QString code = n.text(QStringLiteral("CDOPERADOR"), Width::Operador, true).toString();
+        const QVariant name = n.text(QStringLiteral("NMOPERADOR"), Width::NmOperador, true);
         const QString password = n.text(QStringLiteral("password"), 200, true).toString();
         if (operators.contains(code)
-            || exists(db, QStringLiteral("SELECT 1 FROM OPERADOR WHERE CDOPERADOR = CAST(:P0 AS VARCHAR(12))"), {code}))
+            || exists(db, QStringLiteral("SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ") + castText(QStringLiteral(":P0"), Width::Operador), {code}))
             throw FixtureError(n.at(QStringLiteral("CDOPERADOR")), QStringLiteral("operador \"%1\" repetido").arg(code));
         operators.insert(code);
         insert(QStringLiteral("OPERADOR"),
                {QStringLiteral("CDOPERADOR"), QStringLiteral("NMOPERADOR"), QStringLiteral("DSSENHAHASH")},
-               {vc(12), vc(40), vc(200)}, {code, name, Passwords::hash(password, passwordIterations)});
+               {vc(Width::Operador), vc(Width::NmOperador), vc(200)}, {code, name, Passwords::hash(password, passwordIterations)});
     }
 
     const QJsonArray itemList = root.array(QStringLiteral("workItems"));
     for (qsizetype i = 0; i < itemList.size(); ++i) {
         const Node n = element(itemList, i, QStringLiteral("workItems"),
                                {QStringLiteral("CDITEMTRAB"), QStringLiteral("CDREDUITTRAB"), QStringLiteral("NMITEMTRAB")});
-        const QString code = n.text(QStringLiteral("CDITEMTRAB"), 10, true).toString();
-        const QVariant shortCode = n.text(QStringLiteral("CDREDUITTRAB"), 20, true);
-        const QVariant name = n.text(QStringLiteral("NMITEMTRAB"), 100, true);
+        const QString code = n.text(QStringLiteral("CDITEMTRAB"), Width::Item, true).toString();
+        const QVariant shortCode = n.text(QStringLiteral("CDREDUITTRAB"), Width::ItemReduzido, true);
+        const QVariant name = n.text(QStringLiteral("NMITEMTRAB"), Width::NmItem, true);
         if (items.contains(code)
-            || exists(db, QStringLiteral("SELECT 1 FROM ITEMTRAB WHERE CDITEMTRAB = CAST(:P0 AS VARCHAR(10))"), {code}))
+            || exists(db, QStringLiteral("SELECT 1 FROM ITEMTRAB WHERE CDITEMTRAB = ") + castText(QStringLiteral(":P0"), Width::Item), {code}))
             throw FixtureError(n.at(QStringLiteral("CDITEMTRAB")),
                                QStringLiteral("item de trabalho \"%1\" repetido").arg(code));
         items.insert(code);
         insert(QStringLiteral("ITEMTRAB"),
                {QStringLiteral("CDITEMTRAB"), QStringLiteral("CDREDUITTRAB"), QStringLiteral("NMITEMTRAB")},
-               {vc(10), vc(20), vc(100)}, {code, shortCode, name});
+               {vc(Width::Item), vc(Width::ItemReduzido), vc(Width::NmItem)}, {code, shortCode, name});
     }
 
     auto knownOperator = [&](const Node &n, const QString &key, const QString &code) {
         if (!operators.contains(code)
-            && !exists(db, QStringLiteral("SELECT 1 FROM OPERADOR WHERE CDOPERADOR = CAST(:P0 AS VARCHAR(12))"), {code}))
+            && !exists(db, QStringLiteral("SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ") + castText(QStringLiteral(":P0"), Width::Operador), {code}))
             throw FixtureError(n.at(key), QStringLiteral("operador \"%1\" não cadastrado").arg(code));
     };
 
@@ -241,18 +243,19 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
         const Node n = element(projectList, i, QStringLiteral("projects"),
                                {QStringLiteral("CDFILIAL"), QStringLiteral("CDPROJETO"), QStringLiteral("NMPROJETO"),
                                 QStringLiteral("CDOPERESPRJ"), QStringLiteral("activities")});
-        const QString filial = n.text(QStringLiteral("CDFILIAL"), 4, true).toString();
-        const QString projeto = n.text(QStringLiteral("CDPROJETO"), 10, true).toString();
-        const QVariant name = n.text(QStringLiteral("NMPROJETO"), 100, true);
-        const QString responsible = n.text(QStringLiteral("CDOPERESPRJ"), 12, true).toString();
+        const QString filial = n.text(QStringLiteral("CDFILIAL"), Width::Filial, true).toString();
+        const QString projeto = n.text(QStringLiteral("CDPROJETO"), Width::Projeto, true).toString();
+        const QVariant name = n.text(QStringLiteral("NMPROJETO"), Width::NmProjeto, true);
+        const QString responsible = n.text(QStringLiteral("CDOPERESPRJ"), Width::Operador, true).toString();
         if (!branches.contains(filial)
-            && !exists(db, QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = CAST(:P0 AS VARCHAR(4))"), {filial}))
+            && !exists(db, QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = ") + castText(QStringLiteral(":P0"), Width::Filial), {filial}))
             throw FixtureError(n.at(QStringLiteral("CDFILIAL")), QStringLiteral("filial \"%1\" não cadastrada").arg(filial));
         knownOperator(n, QStringLiteral("CDOPERESPRJ"), responsible);
         const QString projectKey = filial + QLatin1Char('\x1f') + projeto;
         if (projectKeys.contains(projectKey)
-            || exists(db, QStringLiteral("SELECT 1 FROM PROJETO WHERE CDFILIAL = CAST(:P0 AS VARCHAR(4))"
-                                         " AND CDPROJETO = CAST(:P1 AS VARCHAR(10))"),
+            || exists(db, QStringLiteral("SELECT 1 FROM PROJETO WHERE CDFILIAL = ")
+                                    + castText(QStringLiteral(":P0"), Width::Filial) + QStringLiteral(" AND CDPROJETO = ")
+                                    + castText(QStringLiteral(":P1"), Width::Projeto),
                       {filial, projeto}))
             throw FixtureError(n.at(QStringLiteral("CDPROJETO")),
                                QStringLiteral("projeto \"%1\" repetido na filial \"%2\"").arg(projeto, filial));
@@ -261,7 +264,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
         insert(QStringLiteral("PROJETO"),
                {QStringLiteral("CDFILIAL"), QStringLiteral("CDPROJETO"), QStringLiteral("NMPROJETO"),
                 QStringLiteral("CDOPERESPRJ")},
-               {vc(4), vc(10), vc(100), vc(12)}, {filial, projeto, name, responsible});
+               {vc(Width::Filial), vc(Width::Projeto), vc(Width::NmProjeto), vc(Width::Operador)}, {filial, projeto, name, responsible});
 
         const QString activitiesPath = n.at(QStringLiteral("activities"));
         const QJsonArray activityList = n.array(QStringLiteral("activities"));
@@ -276,20 +279,20 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
                  QStringLiteral("DTFIPATIVTAR"), QStringLiteral("CDFILAPRIO"), QStringLiteral("VRPERCCONCL"),
                  QStringLiteral("DTHRAPROVATIVTA"), QStringLiteral("DTINIULTATIV"), QStringLiteral("SITUACAO"),
                  QStringLiteral("bookings")});
-            const QString seq = a.text(QStringLiteral("CDSEQCRONPRJ"), 5, true).toString();
-            const QString baseline = a.text(QStringLiteral("NRBASELINEPR"), 3, true).toString();
-            const QString version = a.text(QStringLiteral("CDVERCRONPRJ"), 3, true).toString();
-            const QString task = a.text(QStringLiteral("NRTAREFA"), 10, true).toString();
-            const QString plativ = a.text(QStringLiteral("NRPLATIVTARE"), 5, true).toString();
-            const QVariant description = a.text(QStringLiteral("DESCRICAO"), 100, true);
-            const QString responsibleOp = a.text(QStringLiteral("CDOPERRESP"), 12, true).toString();
-            const QString situation = a.text(QStringLiteral("SITUACAO"), 1, true).toString();
+            const QString seq = a.text(QStringLiteral("CDSEQCRONPRJ"), Width::Seq, true).toString();
+            const QString baseline = a.text(QStringLiteral("NRBASELINEPR"), Width::Baseline, true).toString();
+            const QString version = a.text(QStringLiteral("CDVERCRONPRJ"), Width::Versao, true).toString();
+            const QString task = a.text(QStringLiteral("NRTAREFA"), Width::Tarefa, true).toString();
+            const QString plativ = a.text(QStringLiteral("NRPLATIVTARE"), Width::PlAtiv, true).toString();
+            const QVariant description = a.text(QStringLiteral("DESCRICAO"), Width::Descricao, true);
+            const QString responsibleOp = a.text(QStringLiteral("CDOPERRESP"), Width::Operador, true).toString();
+            const QString situation = a.text(QStringLiteral("SITUACAO"), Width::Situacao, true).toString();
             if (situation != QLatin1String("A") && situation != QLatin1String("C"))
                 throw FixtureError(a.at(QStringLiteral("SITUACAO")), QStringLiteral("deve ser \"A\" ou \"C\""));
             knownOperator(a, QStringLiteral("CDOPERRESP"), responsibleOp);
-            const QVariant item = a.text(QStringLiteral("CDITEMTRAB"), 10, false);
+            const QVariant item = a.text(QStringLiteral("CDITEMTRAB"), Width::Item, false);
             if (!item.isNull() && !items.contains(item.toString())
-                && !exists(db, QStringLiteral("SELECT 1 FROM ITEMTRAB WHERE CDITEMTRAB = CAST(:P0 AS VARCHAR(10))"),
+                && !exists(db, QStringLiteral("SELECT 1 FROM ITEMTRAB WHERE CDITEMTRAB = ") + castText(QStringLiteral(":P0"), Width::Item),
                            {item}))
                 throw FixtureError(a.at(QStringLiteral("CDITEMTRAB")),
                                    QStringLiteral("item de trabalho \"%1\" não cadastrado").arg(item.toString()));
@@ -309,7 +312,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
                 a.number(QStringLiteral("QTTEMPLAITAR"), 0, 100000),
                 a.isoDateTime(QStringLiteral("DTINIITCRPRJ")), a.isoDateTime(QStringLiteral("DTFINITCRPRJ")),
                 a.textDateTime(QStringLiteral("DTINPATIVTAR")), a.textDateTime(QStringLiteral("DTFIPATIVTAR")),
-                a.text(QStringLiteral("CDFILAPRIO"), 3, false), a.number(QStringLiteral("VRPERCCONCL"), 0, 100),
+                a.text(QStringLiteral("CDFILAPRIO"), Width::FilaPrio, false), a.number(QStringLiteral("VRPERCCONCL"), 0, 100),
                 a.isoDateTime(QStringLiteral("DTHRAPROVATIVTA")), a.isoDateTime(QStringLiteral("DTINIULTATIV")),
                 situation};
             insert(QStringLiteral("ATIVIDADE"),
@@ -320,8 +323,8 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
                     QStringLiteral("DTFINITCRPRJ"), QStringLiteral("DTINPATIVTAR"), QStringLiteral("DTFIPATIVTAR"),
                     QStringLiteral("CDFILAPRIO"), QStringLiteral("VRPERCCONCL"), QStringLiteral("DTHRAPROVATIVTA"),
                     QStringLiteral("DTINIULTATIV"), QStringLiteral("SITUACAO")},
-                   {vc(4), vc(10), vc(3), vc(3), vc(5), vc(10), vc(100), vc(12), vc(10), vc(5), kDouble, vc(19),
-                    vc(19), vc(19), vc(19), vc(3), kDouble, vc(19), vc(19), vc(1)},
+                   {vc(Width::Filial), vc(Width::Projeto), vc(Width::Baseline), vc(Width::Versao), vc(Width::Seq), vc(Width::Item), vc(Width::Descricao), vc(Width::Operador), vc(Width::Tarefa), vc(Width::PlAtiv), kDouble, vc(Width::DateTime),
+                    vc(Width::DateTime), vc(Width::DateTime), vc(Width::DateTime), vc(Width::FilaPrio), kDouble, vc(Width::DateTime), vc(Width::DateTime), vc(Width::Situacao)},
                    values);
 
             const QString bookingsPath = a.at(QStringLiteral("bookings"));
@@ -342,11 +345,11 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
                         QStringLiteral("CDVERCRONPRJ"), QStringLiteral("CDSEQCRONPRJ"), QStringLiteral("NRSEQAPROCSA"),
                         QStringLiteral("DTHRINIAPROCSA"), QStringLiteral("DTHRFIMAPROCSA"), QStringLiteral("VRPERCCONCL"),
                         QStringLiteral("INCLUSAO"), QStringLiteral("DSOBSAPROATVCSA")},
-                       {vc(4), vc(10), vc(3), vc(3), vc(5), QStringLiteral("INTEGER"), vc(19), vc(19), kDouble, vc(64),
-                        vc(4000)},
+                       {vc(Width::Filial), vc(Width::Projeto), vc(Width::Baseline), vc(Width::Versao), vc(Width::Seq), QStringLiteral("INTEGER"), vc(Width::DateTime), vc(Width::DateTime), kDouble, vc(Width::Inclusao),
+                        vc(Width::Observacao)},
                        {filial, projeto, baseline, version, seq, int(k + 1), start, end,
-                        b.number(QStringLiteral("VRPERCCONCL"), 0, 100), b.text(QStringLiteral("INCLUSAO"), 64, false),
-                        b.text(QStringLiteral("DSOBSAPROATVCSA"), 4000, false)});
+                        b.number(QStringLiteral("VRPERCCONCL"), 0, 100), b.text(QStringLiteral("INCLUSAO"), Width::Inclusao, false),
+                        b.text(QStringLiteral("DSOBSAPROATVCSA"), Width::Observacao, false)});
             }
         }
     }
