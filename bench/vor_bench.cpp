@@ -20,6 +20,7 @@
 #include "VOR01300.h"
 
 #include <httplib.h>
+#define ZSTD_STATIC_LINKING_ONLY // ZSTD_findDecompressedSize: a reply may be several frames
 #include <zstd.h>
 
 #include <QApplication>
@@ -315,7 +316,7 @@ public:
         const std::string coding = r->get_header_value("Content-Encoding");
         std::string plain;
         if (coding == "zstd") {
-            const unsigned long long size = ZSTD_getFrameContentSize(r->body.data(), r->body.size());
+            const unsigned long long size = ZSTD_findDecompressedSize(r->body.data(), r->body.size());
             plain.resize(size_t(size));
             ZSTD_decompress(plain.data(), plain.size(), r->body.data(), r->body.size());
         } else if (coding == "gzip") {
