@@ -364,8 +364,8 @@ private:
 
         CoreHead core;
         core.method = QByteArray::fromStdString(m_head.method);
-        const std::size_t query = m_head.target.find('?');
-        core.path = QByteArray::fromStdString(m_head.target.substr(0, query));
+        m_path = QByteArray::fromStdString(m_head.target.substr(0, m_head.target.find('?')));
+        core.path = m_path;
         core.authorization = QByteArray::fromStdString(m_head.authorization);
         m_client = m_head.clientAddress(m_address, m_s.trustedProxies);
         core.peer = QByteArray::fromStdString(m_client);
@@ -467,8 +467,7 @@ private:
         m_parser.reset();
         work->lease.takeOver(m_lease); // the memory moves with the body
         work->request.method = QByteArray::fromStdString(m_head.method);
-        const std::size_t query = m_head.target.find('?');
-        work->request.path = QByteArray::fromStdString(m_head.target.substr(0, query));
+        work->request.path = m_path; // the target without its query, as admitted
         work->request.authorization = QByteArray::fromStdString(m_head.authorization);
         work->request.ifNoneMatch = QByteArray::fromStdString(m_head.ifNoneMatch);
         work->request.pieces = true;
@@ -698,6 +697,7 @@ private:
     RequestHead m_head;
     std::string m_client; // the request's client: the peer, or whom a trusted proxy names
     CoreAdmission m_admission;
+    QByteArray m_path; // the request's path, read from its head
     std::optional<http::request_parser<http::string_body>> m_parser;
     MemoryLease m_lease;
     MemoryLease m_replyLease; // what the reply going out holds of the replies' budget

@@ -1,5 +1,7 @@
 #include "ServerOptions.h"
 
+#include "Address.h"
+
 #include "Database.h"
 
 #include <algorithm>
@@ -80,23 +82,10 @@ const Option kOptions[] = {
     {"--help", nullptr, &ServerOptions::help, 0, 0, "this text (also -h)"},
 };
 
+// Port 0: the system picks a free one (the server prints it).
 bool parseListen(const QString &text, QString *host, int *port)
 {
-    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0)
-        return false;
-    QString name = text.left(colon);
-    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
-        name = name.mid(1, name.size() - 2);
-    else if (name.contains(QLatin1Char(':')))
-        return false; // unbracketed IPv6: its last group would pass for the port
-    bool ok = false;
-    const int number = text.mid(colon + 1).toInt(&ok);
-    if (!ok || number < 0 || number > 65535 || name.isEmpty())
-        return false;
-    *host = name;
-    *port = number;
-    return true;
+    return parseHostPort(text, host, port, 0);
 }
 
 // Stores one option's value, or says why it cannot.

@@ -1,5 +1,7 @@
 #include "HostOptions.h"
 
+#include "Address.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
@@ -16,20 +18,8 @@ bool parseServerAddress(const QString &text, QString *host, int *port, bool *tls
     }
     if (trimmed.endsWith(QLatin1Char('/')))
         trimmed.chop(1);
-    const qsizetype colon = trimmed.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0)
+    if (!parseHostPort(trimmed, host, port))
         return false;
-    QString name = trimmed.left(colon);
-    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
-        name = name.mid(1, name.size() - 2);
-    else if (name.contains(QLatin1Char(':')))
-        return false;
-    bool ok = false;
-    const int number = trimmed.mid(colon + 1).toInt(&ok);
-    if (!ok || number <= 0 || number > 65535 || name.isEmpty())
-        return false;
-    *host = name;
-    *port = number;
     if (tls)
         *tls = secure;
     return true;
