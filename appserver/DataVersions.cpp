@@ -2,6 +2,7 @@
 
 #include "ColumnWidths.h"
 #include "Database.h"
+#include "Keys.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -30,13 +31,12 @@ void createSchema(QSqlDatabase &db)
 {
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS VERSAODADOS ("
-                               " CDFILIAL VARCHAR(%1) NOT NULL,"
-                               " CDPROJETO VARCHAR(%2) NOT NULL,"
+                               " CDFILIAL %1 NOT NULL,"
+                               " CDPROJETO %2 NOT NULL,"
                                " NRVERSAOATIV BIGINT NOT NULL,"
                                " NRVERSAOAPRO BIGINT NOT NULL,"
                                " PRIMARY KEY (CDFILIAL, CDPROJETO))")
-                    .arg(Width::Filial)
-                    .arg(Width::Projeto)))
+                    .arg(varchar(Width::Filial), varchar(Width::Projeto))))
         throw DbError(q.lastError().text());
     // The shared row: NRVERSAOATIV is the shared tables' version,
     // NRVERSAOAPRO the epoch (never changed once drawn).

@@ -2,6 +2,7 @@
 
 #include "ColumnWidths.h"
 #include "DataVersions.h"
+#include "Keys.h"
 
 #include <QRegularExpression>
 #include <QSqlDriver>
@@ -34,11 +35,6 @@ QString errorText(const QSqlError &e)
 }
 
 // A text column of the given width.
-QString varchar(int width)
-{
-    return QStringLiteral("VARCHAR(%1)").arg(width);
-}
-
 // The tables and their indexes; text columns take the widths the contract shares.
 QStringList schema()
 {

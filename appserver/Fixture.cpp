@@ -151,11 +151,6 @@ private:
     QStringList m_placeholders;
 };
 
-QString vc(int n)
-{
-    return QStringLiteral("VARCHAR(%1)").arg(n);
-}
-
 const QString kDouble = QStringLiteral("DOUBLE PRECISION");
 
 } // namespace
@@ -194,7 +189,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
             || exists(db, QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = ") + castText(QStringLiteral(":P0"), Width::Filial), {code}))
             throw FixtureError(n.at(QStringLiteral("CDFILIAL")), QStringLiteral("filial \"%1\" repetida").arg(code));
         branches.insert(code);
-        insert(QStringLiteral("FILIAL"), {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}, {vc(Width::Filial), vc(Width::NmFilial)},
+        insert(QStringLiteral("FILIAL"), {QStringLiteral("CDFILIAL"), QStringLiteral("NMFILIAL")}, {varchar(Width::Filial), varchar(Width::NmFilial)},
                {code, name});
     }
 
@@ -211,7 +206,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
         operators.insert(code);
         insert(QStringLiteral("OPERADOR"),
                {QStringLiteral("CDOPERADOR"), QStringLiteral("NMOPERADOR"), QStringLiteral("DSSENHAHASH")},
-               {vc(Width::Operador), vc(Width::NmOperador), vc(200)}, {code, name, Passwords::hash(password, passwordIterations)});
+               {varchar(Width::Operador), varchar(Width::NmOperador), varchar(200)}, {code, name, Passwords::hash(password, passwordIterations)});
     }
 
     const QJsonArray itemList = root.array(QStringLiteral("workItems"));
@@ -228,7 +223,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
         items.insert(code);
         insert(QStringLiteral("ITEMTRAB"),
                {QStringLiteral("CDITEMTRAB"), QStringLiteral("CDREDUITTRAB"), QStringLiteral("NMITEMTRAB")},
-               {vc(Width::Item), vc(Width::ItemReduzido), vc(Width::NmItem)}, {code, shortCode, name});
+               {varchar(Width::Item), varchar(Width::ItemReduzido), varchar(Width::NmItem)}, {code, shortCode, name});
     }
 
     auto knownOperator = [&](const Node &n, const QString &key, const QString &code) {
@@ -264,7 +259,7 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
         insert(QStringLiteral("PROJETO"),
                {QStringLiteral("CDFILIAL"), QStringLiteral("CDPROJETO"), QStringLiteral("NMPROJETO"),
                 QStringLiteral("CDOPERESPRJ")},
-               {vc(Width::Filial), vc(Width::Projeto), vc(Width::NmProjeto), vc(Width::Operador)}, {filial, projeto, name, responsible});
+               {varchar(Width::Filial), varchar(Width::Projeto), varchar(Width::NmProjeto), varchar(Width::Operador)}, {filial, projeto, name, responsible});
 
         const QString activitiesPath = n.at(QStringLiteral("activities"));
         const QJsonArray activityList = n.array(QStringLiteral("activities"));
@@ -323,8 +318,8 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
                     QStringLiteral("DTFINITCRPRJ"), QStringLiteral("DTINPATIVTAR"), QStringLiteral("DTFIPATIVTAR"),
                     QStringLiteral("CDFILAPRIO"), QStringLiteral("VRPERCCONCL"), QStringLiteral("DTHRAPROVATIVTA"),
                     QStringLiteral("DTINIULTATIV"), QStringLiteral("SITUACAO")},
-                   {vc(Width::Filial), vc(Width::Projeto), vc(Width::Baseline), vc(Width::Versao), vc(Width::Seq), vc(Width::Item), vc(Width::Descricao), vc(Width::Operador), vc(Width::Tarefa), vc(Width::PlAtiv), kDouble, vc(Width::DateTime),
-                    vc(Width::DateTime), vc(Width::DateTime), vc(Width::DateTime), vc(Width::FilaPrio), kDouble, vc(Width::DateTime), vc(Width::DateTime), vc(Width::Situacao)},
+                   {varchar(Width::Filial), varchar(Width::Projeto), varchar(Width::Baseline), varchar(Width::Versao), varchar(Width::Seq), varchar(Width::Item), varchar(Width::Descricao), varchar(Width::Operador), varchar(Width::Tarefa), varchar(Width::PlAtiv), kDouble, varchar(Width::DateTime),
+                    varchar(Width::DateTime), varchar(Width::DateTime), varchar(Width::DateTime), varchar(Width::FilaPrio), kDouble, varchar(Width::DateTime), varchar(Width::DateTime), varchar(Width::Situacao)},
                    values);
 
             const QString bookingsPath = a.at(QStringLiteral("bookings"));
@@ -345,8 +340,8 @@ void import(Database &database, const QByteArray &json, int passwordIterations)
                         QStringLiteral("CDVERCRONPRJ"), QStringLiteral("CDSEQCRONPRJ"), QStringLiteral("NRSEQAPROCSA"),
                         QStringLiteral("DTHRINIAPROCSA"), QStringLiteral("DTHRFIMAPROCSA"), QStringLiteral("VRPERCCONCL"),
                         QStringLiteral("INCLUSAO"), QStringLiteral("DSOBSAPROATVCSA")},
-                       {vc(Width::Filial), vc(Width::Projeto), vc(Width::Baseline), vc(Width::Versao), vc(Width::Seq), QStringLiteral("INTEGER"), vc(Width::DateTime), vc(Width::DateTime), kDouble, vc(Width::Inclusao),
-                        vc(Width::Observacao)},
+                       {varchar(Width::Filial), varchar(Width::Projeto), varchar(Width::Baseline), varchar(Width::Versao), varchar(Width::Seq), QStringLiteral("INTEGER"), varchar(Width::DateTime), varchar(Width::DateTime), kDouble, varchar(Width::Inclusao),
+                        varchar(Width::Observacao)},
                        {filial, projeto, baseline, version, seq, int(k + 1), start, end,
                         b.number(QStringLiteral("VRPERCCONCL"), 0, 100), b.text(QStringLiteral("INCLUSAO"), Width::Inclusao, false),
                         b.text(QStringLiteral("DSOBSAPROATVCSA"), Width::Observacao, false)});

@@ -2,9 +2,14 @@
 
 #include "Database.h"
 
+QString varchar(int width)
+{
+    return QStringLiteral("VARCHAR(%1)").arg(width);
+}
+
 QString castText(const QString &placeholder, int width)
 {
-    return QStringLiteral("CAST(%1 AS VARCHAR(%2))").arg(placeholder).arg(width);
+    return QStringLiteral("CAST(%1 AS %2)").arg(placeholder, varchar(width));
 }
 
 bool ProjectKey::fits() const

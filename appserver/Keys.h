@@ -16,6 +16,8 @@ inline bool fits(const QString &value, int width)
     return value.size() <= width;
 }
 
+// "VARCHAR(width)": the type of a stored text column.
+QString varchar(int width);
 // "CAST(:NAME AS VARCHAR(width))": a text argument compared as its column's type.
 QString castText(const QString &placeholder, int width);
 

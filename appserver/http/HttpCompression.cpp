@@ -64,11 +64,9 @@ const char *name(Coding coding)
 bool compress(Coding coding, const QByteArray &in, QByteArray &out)
 {
     if (coding == Coding::Zstd) {
-        out.resize(qsizetype(ZSTD_compressBound(std::size_t(in.size()))));
-        const std::size_t n = ZSTD_compress(out.data(), std::size_t(out.size()), in.constData(), std::size_t(in.size()), 1);
-        if (ZSTD_isError(n))
+        out = zstdFrame(in);
+        if (out.isEmpty())
             return false;
-        out.resize(qsizetype(n));
     } else if (coding == Coding::Gzip) {
         z_stream z{};
         if (deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
